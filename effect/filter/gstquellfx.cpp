@@ -1,0 +1,228 @@
+// The quellfx element: properties, action signal and the in-place transform.
+#include "filter/gstquellfx.h"
+
+#include "filter/TransEffectFilter.h"
+#include "platform/SoundPlayer.h"
+
+#include <gst/video/video.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+enum {
+    PROP_0,
+    PROP_DATA_DIR,
+    PROP_HIGH_SCORE,
+    PROP_SCORE,
+};
+
+enum {
+    SIGNAL_RESET_FACES,
+    LAST_SIGNAL,
+};
+
+#define DEFAULT_DATA_DIR "data"
+
+GST_DEBUG_CATEGORY_STATIC(gst_quell_fx_debug);
+#define GST_CAT_DEFAULT gst_quell_fx_debug
+
+#define QUELL_FX_CAPS GST_VIDEO_CAPS_MAKE("BGRx")
+
+static GstStaticPadTemplate sink_template =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(QUELL_FX_CAPS));
+static GstStaticPadTemplate src_template =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(QUELL_FX_CAPS));
+
+// C++ state of one element. The sound player is declared first so that it
+// outlives the filter, which borrows it.
+struct GstQuellFxState {
+    std::unique_ptr<quell::ISoundPlayer> ownSound;
+    std::unique_ptr<quell::CTransEffectFilter> filter;
+    bool warnedFrameFailure = false;
+};
+
+struct _GstQuellFx {
+    GstVideoFilter parent;
+    GstQuellFxState* state;
+};
+
+static guint gst_quell_fx_signals[LAST_SIGNAL] = {0};
+
+G_DEFINE_TYPE(GstQuellFx, gst_quell_fx, GST_TYPE_VIDEO_FILTER);
+GST_ELEMENT_REGISTER_DEFINE(quellfx, "quellfx", GST_RANK_NONE, GST_TYPE_QUELL_FX);
+
+static void gst_quell_fx_set_property(GObject* object, guint prop_id, const GValue* value, GParamSpec* pspec);
+static void gst_quell_fx_get_property(GObject* object, guint prop_id, GValue* value, GParamSpec* pspec);
+static void gst_quell_fx_finalize(GObject* object);
+static gboolean gst_quell_fx_set_info(GstVideoFilter* filter, GstCaps* incaps, GstVideoInfo* in_info,
+                                      GstCaps* outcaps, GstVideoInfo* out_info);
+static GstFlowReturn gst_quell_fx_transform_frame_ip(GstVideoFilter* filter, GstVideoFrame* frame);
+static void gst_quell_fx_reset_faces(GstQuellFx* self);
+
+static void gst_quell_fx_class_init(GstQuellFxClass* klass)
+{
+    GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
+    GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+    GstVideoFilterClass* vfilter_class = GST_VIDEO_FILTER_CLASS(klass);
+
+    GST_DEBUG_CATEGORY_INIT(gst_quell_fx_debug, "quellfx", 0, "Quellvisor power meter effect");
+
+    gobject_class->set_property = gst_quell_fx_set_property;
+    gobject_class->get_property = gst_quell_fx_get_property;
+    gobject_class->finalize = gst_quell_fx_finalize;
+
+    g_object_class_install_property(
+        gobject_class, PROP_DATA_DIR,
+        g_param_spec_string("data-dir", "Data folder",
+                            "Folder of the cascade and sound files, relative to the current directory unless "
+                            "absolute; files missing there are taken from the data folder installed with the plugin",
+                            DEFAULT_DATA_DIR,
+                            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                     GST_PARAM_MUTABLE_PLAYING)));
+    g_object_class_install_property(
+        gobject_class, PROP_HIGH_SCORE,
+        g_param_spec_uint64("high-score", "High score", "Highest power ever shown; the application keeps it across runs",
+                            0, G_MAXUINT64, 0,
+                            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                     GST_PARAM_MUTABLE_PLAYING)));
+    g_object_class_install_property(
+        gobject_class, PROP_SCORE,
+        g_param_spec_uint64("score", "Score", "Highest power shown since the element was created", 0, G_MAXUINT64, 0,
+                            static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+
+    // GstQuellFx::reset-faces: drops every followed face, with the lost sound.
+    gst_quell_fx_signals[SIGNAL_RESET_FACES] = g_signal_new_class_handler(
+        "reset-faces", G_TYPE_FROM_CLASS(klass), static_cast<GSignalFlags>(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
+        G_CALLBACK(gst_quell_fx_reset_faces), nullptr, nullptr, nullptr, G_TYPE_NONE, 0);
+
+    gst_element_class_set_static_metadata(element_class, "Quellvisor power meter", "Filter/Effect/Video",
+                                          "Green monochrome power meter display that measures the faces it finds",
+                                          "Quellvisor developers");
+    gst_element_class_add_static_pad_template(element_class, &sink_template);
+    gst_element_class_add_static_pad_template(element_class, &src_template);
+
+    vfilter_class->set_info = GST_DEBUG_FUNCPTR(gst_quell_fx_set_info);
+    vfilter_class->transform_frame_ip = GST_DEBUG_FUNCPTR(gst_quell_fx_transform_frame_ip);
+}
+
+static std::unique_ptr<quell::CTransEffectFilter> MakeFilter(quell::IClock* clock, quell::ISoundPlayer* sound)
+{
+    quell::FilterPlatform platform;
+    platform.clock = clock;
+    platform.sound = sound;
+    return std::make_unique<quell::CTransEffectFilter>(platform);
+}
+
+static void gst_quell_fx_init(GstQuellFx* self)
+{
+    self->state = new GstQuellFxState;
+    self->state->ownSound = std::make_unique<quell::PlaybinSoundPlayer>();
+    self->state->filter = MakeFilter(nullptr, self->state->ownSound.get());
+    self->state->filter->SetDataDir(DEFAULT_DATA_DIR);
+    // Frames are changed in place and leave with the caps they came with.
+    gst_base_transform_set_in_place(GST_BASE_TRANSFORM(self), TRUE);
+}
+
+static void gst_quell_fx_set_property(GObject* object, guint prop_id, const GValue* value, GParamSpec* pspec)
+{
+    GstQuellFx* self = GST_QUELL_FX(object);
+    quell::CTransEffectFilter& filter = *self->state->filter;
+    switch (prop_id) {
+    case PROP_DATA_DIR: {
+        const gchar* dir = g_value_get_string(value);
+        filter.SetDataDir(dir ? dir : DEFAULT_DATA_DIR);
+        break;
+    }
+    case PROP_HIGH_SCORE:
+        filter.SetHighScore(g_value_get_uint64(value));
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+        break;
+    }
+}
+
+static void gst_quell_fx_get_property(GObject* object, guint prop_id, GValue* value, GParamSpec* pspec)
+{
+    GstQuellFx* self = GST_QUELL_FX(object);
+    quell::CTransEffectFilter& filter = *self->state->filter;
+    switch (prop_id) {
+    case PROP_DATA_DIR:
+        g_value_set_string(value, filter.GetDataDir().c_str());
+        break;
+    case PROP_HIGH_SCORE:
+        g_value_set_uint64(value, filter.GetHighScore());
+        break;
+    case PROP_SCORE:
+        g_value_set_uint64(value, filter.GetScore());
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
+        break;
+    }
+}
+
+static void gst_quell_fx_reset_faces(GstQuellFx* self)
+{
+    GST_DEBUG_OBJECT(self, "reset-faces");
+    self->state->filter->ResetFaces();
+}
+
+static gboolean gst_quell_fx_set_info(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in_info, GstCaps*,
+                                      GstVideoInfo*)
+{
+    GST_DEBUG_OBJECT(filter, "frames of %dx%d", GST_VIDEO_INFO_WIDTH(in_info), GST_VIDEO_INFO_HEIGHT(in_info));
+    return GST_VIDEO_INFO_FORMAT(in_info) == GST_VIDEO_FORMAT_BGRx;
+}
+
+static GstFlowReturn gst_quell_fx_transform_frame_ip(GstVideoFilter* vfilter, GstVideoFrame* frame)
+{
+    GstQuellFx* self = GST_QUELL_FX(vfilter);
+    auto* pixels = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(frame, 0));
+    const int width = GST_VIDEO_FRAME_WIDTH(frame);
+    const int height = GST_VIDEO_FRAME_HEIGHT(frame);
+    const gint stride = GST_VIDEO_FRAME_PLANE_STRIDE(frame, 0);
+    try {
+        if (stride <= 0)
+            throw std::invalid_argument("bottom-up or empty rows are not supported");
+        self->state->filter->Transform(pixels, width, height, static_cast<size_t>(stride));
+    } catch (const std::exception& e) {
+        // A failed frame step leaves this frame as it came and the stream
+        // goes on; the next frame tries again.
+        if (!self->state->warnedFrameFailure) {
+            self->state->warnedFrameFailure = true;
+            GST_ELEMENT_WARNING(self, STREAM, FAILED, ("The effect could not process a frame."),
+                                ("%dx%d, stride %d: %s", width, height, stride, e.what()));
+        } else {
+            GST_WARNING_OBJECT(self, "frame step failed: %s", e.what());
+        }
+    }
+    return GST_FLOW_OK;
+}
+
+static void gst_quell_fx_finalize(GObject* object)
+{
+    GstQuellFx* self = GST_QUELL_FX(object);
+    // The filter joins its worker before the sound player it borrows goes.
+    self->state->filter.reset();
+    delete self->state;
+    self->state = nullptr;
+    G_OBJECT_CLASS(gst_quell_fx_parent_class)->finalize(object);
+}
+
+namespace quell {
+
+void SetElementPlatformForTesting(GstElement* element, IClock* clock, ISoundPlayer* sound)
+{
+    GstQuellFx* self = GST_QUELL_FX(element);
+    GstQuellFxState& state = *self->state;
+    const std::string dataDir = state.filter->GetDataDir();
+    const uint64_t highScore = state.filter->GetHighScore();
+    state.filter.reset();
+    state.filter = MakeFilter(clock, sound ? sound : state.ownSound.get());
+    state.filter->SetDataDir(dataDir);
+    state.filter->SetHighScore(highScore);
+}
+
+}  // namespace quell

@@ -1,0 +1,81 @@
+// Sound output of the effect: fire-and-forget playback of short sound files.
+#pragma once
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace quell {
+
+// Plays one sound at a time: a new sound stops the one playing. Calls never
+// block and never fail; a missing file or a machine without audio output is
+// simply silent.
+class ISoundPlayer {
+public:
+    virtual ~ISoundPlayer() = default;
+    // Plays `path` once, or over and over when `loop` is set.
+    virtual void Play(const std::string& path, bool loop) = 0;
+    // Stops whatever is playing.
+    virtual void Stop() = 0;
+};
+
+// Plays through a GStreamer playbin owned by a thread of its own, so that the
+// caller (the streaming thread) only posts a request. The newest request wins.
+// Looping restarts the sound by seeking to its start at end of stream.
+class PlaybinSoundPlayer final : public ISoundPlayer {
+public:
+    // `audioSink`: factory name of the audio sink to use; empty picks the
+    // system's default output.
+    explicit PlaybinSoundPlayer(std::string audioSink = {});
+    ~PlaybinSoundPlayer() override;
+
+    PlaybinSoundPlayer(const PlaybinSoundPlayer&) = delete;
+    PlaybinSoundPlayer& operator=(const PlaybinSoundPlayer&) = delete;
+
+    void Play(const std::string& path, bool loop) override;
+    void Stop() override;
+
+    // Counters for diagnostics and tests.
+    uint64_t SoundsStarted() const { return m_started.load(); }
+    uint64_t LoopRestarts() const { return m_restarts.load(); }
+    uint64_t SoundsEnded() const { return m_ended.load(); }
+
+private:
+    struct Request {
+        std::string path;  // empty: stop
+        bool loop = false;
+    };
+
+    void Run();
+    void Start(const Request& request);
+    void OnEndOfStream();
+    void Halt();
+    bool EnsurePlaybin();
+    static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer self);
+
+    const std::string m_audioSink;
+    GstElement* m_playbin = nullptr;  // owned by the player thread
+    bool m_playbinFailed = false;
+    bool m_looping = false;
+
+    std::mutex m_mutex;  // guards the fields below
+    std::condition_variable m_wake;
+    std::optional<Request> m_request;
+    bool m_endOfStream = false;
+    bool m_error = false;
+    bool m_quit = false;
+
+    std::atomic<uint64_t> m_started{0};
+    std::atomic<uint64_t> m_restarts{0};
+    std::atomic<uint64_t> m_ended{0};
+
+    std::thread m_thread;  // last: starts after every other member exists
+};
+
+}  // namespace quell

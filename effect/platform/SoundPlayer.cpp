@@ -88,8 +88,10 @@ bool PlaybinSoundPlayer::EnsurePlaybin()
     }
     gst_object_ref_sink(m_playbin);
     if (!m_audioSink.empty()) {
-        if (GstElement* sink = gst_element_factory_make(m_audioSink.c_str(), nullptr))
+        GError* error = nullptr;
+        if (GstElement* sink = gst_parse_bin_from_description(m_audioSink.c_str(), TRUE, &error))
             g_object_set(m_playbin, "audio-sink", sink, nullptr);
+        g_clear_error(&error);
     }
     // Sounds only: never open a video window for a file that carries video.
     if (GstElement* fake = gst_element_factory_make("fakesink", nullptr))

@@ -30,8 +30,8 @@ public:
 // Looping restarts the sound by seeking to its start at end of stream.
 class PlaybinSoundPlayer final : public ISoundPlayer {
 public:
-    // `audioSink`: factory name of the audio sink to use; empty picks the
-    // system's default output.
+    // `audioSink`: the audio sink as a gst-launch description (for example
+    // "fakesink sync=true"); empty picks the system's default output.
     explicit PlaybinSoundPlayer(std::string audioSink = {});
     ~PlaybinSoundPlayer() override;
 

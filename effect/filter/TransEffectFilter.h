@@ -76,6 +76,7 @@ public:
 
 private:
     friend class CDetectWorker;
+    friend struct FilterTestAccess;  // tests read the private state
 
     void BuildWorkImages(int width, int height);
     void TrackFaces(const cv::Mat& curGrey);

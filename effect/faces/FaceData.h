@@ -1,30 +1,83 @@
 // One followed face: its tracked points, timers, marker and rolled profile.
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <opencv2/core.hpp>
 
+#include <array>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace quell {
 
 class CFaceData {
 public:
-    CFaceData() = default;
-    virtual ~CFaceData() = default;
+    // Points followed per face at most.
+    static constexpr int kMaxFacePoints = 500;
+
+    // `clock` drives the tracking timers and the animation; it must outlive
+    // the record. `seedSeconds` seeds the profile roll (the calendar time in
+    // seconds in normal use).
+    CFaceData(const IClock& clock, uint32_t seedSeconds);
+    virtual ~CFaceData();
 
     CFaceData(const CFaceData&) = delete;
     CFaceData& operator=(const CFaceData&) = delete;
 
-    // Follows the face's points from the previous grey frame into the current
-    // one, using the pyramids the frame step built for both frames.
-    virtual void Track(const cv::Mat& prevGrey, const cv::Mat& curGrey,
-                       const std::vector<cv::Mat>& prevPyramid, const std::vector<cv::Mat>& pyramid);
+    // Places the record on a face rectangle of `frame` (BGRx): keeps a green
+    // thumbnail of it and, at the first placement only, starts the marker
+    // there and rolls the profile. The rectangle is clipped to the frame.
+    void SetRegion(const cv::Mat& frame, int x, int y, int width, int height);
+    // Chooses fresh points to follow inside the thumbnail.
+    void SeedFeatures();
+    // Follows the points from the previous grey frame into the current one,
+    // using the pyramids the frame step built for both frames.
+    void Track(const cv::Mat& prevGrey, const cv::Mat& curGrey, const std::vector<cv::Mat>& prevPyramid,
+               const std::vector<cv::Mat>& pyramid);
+    // Whether a detection rectangle lies on this face: more than a fifth of
+    // the points strictly inside it.
+    bool Covers(int x, int y, int width, int height) const;
     // Consumes the animation steps that have passed since the last call.
-    virtual void Advance();
-    // Draws the face's marker into the top-down colour frame.
-    virtual void DrawMarker(cv::Mat& frame);
+    void Advance();
+    // Draws the marker, the ray ring, the thumbnail and the scan line into
+    // the top-down colour frame.
+    void DrawMarker(cv::Mat& frame) const;
 
+    const IClock& m_clock;
+    cv::Mat m_pFaceImage;        // green-tinted thumbnail of the last placement
+    cv::TermCriteria m_criteria; // corner refinement and optical flow
+    std::array<uchar, kMaxFacePoints> m_pStatus{};
+    int m_lkFlags = 0;
+    cv::Rect m_rect;
     int m_pointCount = 0;
+    std::vector<cv::Point2f> m_pPoints;      // current positions, frame coordinates
+    std::vector<cv::Point2f> m_pNextPoints;  // scratch for the next positions
+    float m_meanX = 0.0f;
+    float m_meanY = 0.0f;
+    std::array<uint32_t, kMaxFacePoints> m_stillTime{};  // ms a point has not moved
+    std::array<uint32_t, kMaxFacePoints> m_strayTime{};  // ms a point sat still off the face
+    uint32_t m_lastTrackTime;
+    uint32_t m_lastTickTime;
+    float m_markerX = 0.0f;
+    float m_markerY = 0.0f;
+    int m_markerRadius = 0;
+    uint32_t m_measureTime = 0;
+    uint64_t m_targetPower = 0;
+    uint64_t m_shownPower = 0;
+    int m_powerClass = 0;
+    std::string m_name;
+    int64_t m_age = 0;
+    std::string m_origin;
+    int m_height = 0;
+    int m_weight = 0;
+    int m_soundStage = 0;
+    uint32_t m_reachedTime = 0;
+    int m_profileReady = 0;
+
+private:
+    uint32_t m_seedSeconds;
 };
 
 }  // namespace quell

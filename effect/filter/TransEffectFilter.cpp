@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <stdexcept>
 
 namespace quell {
@@ -16,6 +17,11 @@ namespace quell {
 namespace {
 // The typewriter clock stops here: far beyond the longest profile text.
 constexpr uint32_t kTextClockCap = 100000;
+
+uint32_t CalendarSeconds()
+{
+    return static_cast<uint32_t>(std::time(nullptr));
+}
 
 ISoundPlayer& RequireSound(ISoundPlayer* sound)
 {
@@ -28,6 +34,7 @@ ISoundPlayer& RequireSound(ISoundPlayer* sound)
 CTransEffectFilter::CTransEffectFilter(const FilterPlatform& platform)
     : m_clock(platform.clock ? *platform.clock : MonotonicClock::Instance()),
       m_sound(RequireSound(platform.sound)),
+      m_calendarSeconds(platform.calendarSeconds ? platform.calendarSeconds : &CalendarSeconds),
       m_lastTick(m_clock.NowMs())
 {
     if (platform.startWorker) {
@@ -121,9 +128,9 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     cv::cvtColor(shown, m_pFrame, cv::COLOR_GRAY2BGRA);
 
     TintPass();
-    UpdateFaces();
+    CFaceData* current = UpdateFaces();
     ShadePass();
-    DrawOverlay();
+    DrawOverlay(current);
     m_prevFaceCount = static_cast<int>(m_faces.size());
     m_pFrame = cv::Mat();
 }
@@ -133,24 +140,6 @@ void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
     for (auto& face : m_faces)
         face->Track(m_pPrevGrey, curGrey, m_pPrevPyramid, m_pPyramid);
 }
-
-void CTransEffectFilter::UpdateFaces()
-{
-    for (auto& face : m_faces) {
-        face->Advance();
-        face->DrawMarker(m_pFrame);
-    }
-}
-
-// Overlay passes: the panel mask, the tint outside the panel, the shade
-// inside it and the text overlay.
-void CTransEffectFilter::BuildHudMask() {}
-
-void CTransEffectFilter::TintPass() {}
-
-void CTransEffectFilter::ShadePass() {}
-
-void CTransEffectFilter::DrawOverlay() {}
 
 void CTransEffectFilter::ResetFaces()
 {

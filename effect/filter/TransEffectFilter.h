@@ -29,6 +29,9 @@ struct FilterPlatform {
     // Start the detection worker thread with the filter. Tests that drive
     // detection passes by hand turn it off.
     bool startWorker = true;
+    // Calendar time in seconds, the seed of each new face's profile roll;
+    // null reads the system time.
+    uint32_t (*calendarSeconds)() = nullptr;
 };
 
 class CTransEffectFilter {
@@ -80,14 +83,19 @@ private:
 
     void BuildWorkImages(int width, int height);
     void TrackFaces(const cv::Mat& curGrey);
-    void UpdateFaces();
+    // Measurement (Measurement.cpp): advances and draws every face, drops
+    // lost faces, keeps the scores; returns the face whose measurement is
+    // shown, or null.
+    CFaceData* UpdateFaces();
+    // Overlay (Hud.cpp).
     void BuildHudMask();
     void TintPass();
     void ShadePass();
-    void DrawOverlay();
+    void DrawOverlay(CFaceData* current);
 
     IClock& m_clock;
     ISoundPlayer& m_sound;
+    uint32_t (*m_calendarSeconds)();
 
     // Lock order: m_faceLock before m_settingsLock. The sound player's own
     // lock is a leaf: requests may be posted while holding either.

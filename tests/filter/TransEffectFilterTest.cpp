@@ -72,7 +72,7 @@ TEST_F(FilterTest, OutputIsGreyPictureOfPreviousFrameAndFirstFrameIsBlack)
 TEST_F(FilterTest, SizeChangeRebuildsImagesStartingBlackAndKeepsFaces)
 {
     auto filter = Make();
-    filter->WithFaces([](auto& faces) { faces.push_back(std::make_unique<CFaceData>()); });
+    filter->WithFaces([this](auto& faces) { faces.push_back(std::make_unique<CFaceData>(m_clock, 1u)); });
     Step(*filter, PatternFrame(640, 480, 1));
     EXPECT_EQ(FilterTestAccess::PanelHeight(*filter), 60);
 
@@ -220,9 +220,9 @@ TEST_F(FilterTest, ResetFacesDropsAllWithOneLostSoundEachAndKeepsScores)
     filter->ResetFaces();
     EXPECT_TRUE(m_sound.Calls().empty()) << "nothing to drop, nothing played";
 
-    filter->WithFaces([](auto& faces) {
+    filter->WithFaces([this](auto& faces) {
         for (int i = 0; i < 3; ++i)
-            faces.push_back(std::make_unique<CFaceData>());
+            faces.push_back(std::make_unique<CFaceData>(m_clock, 1u));
     });
     filter->ResetFaces();
     EXPECT_EQ(filter->FaceCount(), 0u);

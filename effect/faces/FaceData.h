@@ -16,6 +16,10 @@ class CFaceData {
 public:
     // Points followed per face at most.
     static constexpr int kMaxFacePoints = 500;
+    // Optical flow window and pyramid depth; the frame step builds its
+    // pyramids with the same values.
+    static inline const cv::Size kFlowWindow{10, 10};
+    static constexpr int kFlowLevels = 3;
 
     // `clock` drives the tracking timers and the animation; it must outlive
     // the record. `seedSeconds` seeds the profile roll (the calendar time in

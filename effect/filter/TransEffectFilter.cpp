@@ -6,6 +6,7 @@
 #include "platform/DataDir.h"
 
 #include <opencv2/imgproc.hpp>
+#include <opencv2/video/tracking.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -137,8 +138,20 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
 
 void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
 {
+    if (m_faces.empty()) {
+        // Nothing is followed: no pyramid is built, and the next frame with a
+        // face builds the previous one afresh.
+        m_pyramidReady = false;
+        return;
+    }
+    // One pyramid per frame serves every face, and the next frame as its
+    // previous pyramid (the frame step swaps them after tracking).
+    if (!m_pyramidReady)
+        cv::buildOpticalFlowPyramid(m_pPrevGrey, m_pPrevPyramid, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
+    cv::buildOpticalFlowPyramid(curGrey, m_pPyramid, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
     for (auto& face : m_faces)
         face->Track(m_pPrevGrey, curGrey, m_pPrevPyramid, m_pPyramid);
+    m_pyramidReady = true;
 }
 
 void CTransEffectFilter::ResetFaces()

@@ -23,6 +23,11 @@ struct FilterTestAccess {
     static cv::Mat DetectImage(CTransEffectFilter& f) { return f.m_pDetectImage; }
     static cv::Mat PrevGrey(CTransEffectFilter& f) { return f.m_pPrevGrey; }
     static int PanelHeight(CTransEffectFilter& f) { return f.m_panelHeight; }
+    static void Build(CTransEffectFilter& f, int w, int h)
+    {
+        std::lock_guard lock(f.m_faceLock);
+        f.BuildWorkImages(w, h);
+    }
 };
 
 namespace {
@@ -69,10 +74,9 @@ TEST_F(FilterTest, OutputIsGreyPictureOfPreviousFrameAndFirstFrameIsBlack)
     EXPECT_EQ(MaxColourDiff(Step(*filter, c), GreyPicture(b)), 0);
 }
 
-TEST_F(FilterTest, SizeChangeRebuildsImagesStartingBlackAndKeepsFaces)
+TEST_F(FilterTest, SizeChangeRebuildsImagesStartingBlack)
 {
     auto filter = Make();
-    filter->WithFaces([this](auto& faces) { faces.push_back(std::make_unique<CFaceData>(m_clock, 1u)); });
     Step(*filter, PatternFrame(640, 480, 1));
     EXPECT_EQ(FilterTestAccess::PanelHeight(*filter), 60);
 
@@ -85,7 +89,15 @@ TEST_F(FilterTest, SizeChangeRebuildsImagesStartingBlackAndKeepsFaces)
 
     const cv::Mat big = Step(*filter, PatternFrame(1280, 720, 6));
     EXPECT_EQ(MaxColourDiff(big, cv::Mat::zeros(720, 1280, CV_8UC4)), 0);
-    EXPECT_EQ(filter->FaceCount(), 1u) << "faces survive a size change";
+}
+
+TEST_F(FilterTest, RebuildingWorkImagesKeepsTheFaces)
+{
+    auto filter = Make();
+    filter->WithFaces([this](auto& faces) { faces.push_back(std::make_unique<CFaceData>(m_clock, 1u)); });
+    FilterTestAccess::Build(*filter, 640, 480);
+    FilterTestAccess::Build(*filter, 320, 240);
+    EXPECT_EQ(filter->FaceCount(), 1u);
 }
 
 TEST_F(FilterTest, PaddedRowsAreHonouredAndPaddingIsNotTouched)
@@ -199,18 +211,33 @@ TEST_F(FilterTest, RealWorkerTakesUpPendingFrames)
     EXPECT_EQ(FilterTestAccess::Pending(*filter), 0);
 }
 
-TEST_F(FilterTest, DestroyingWhileWorkerSleepsReturnsQuickly)
+TEST_F(FilterTest, DestroyingTheFilterStopsTheWorkerPromptly)
 {
-    for (int pending = 0; pending < 2; ++pending) {
-        auto filter = Make(true);
-        if (pending)
-            Step(*filter, PatternFrame(64, 48, 1));  // the worker rests 300 ms after its pass
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        const auto start = std::chrono::steady_clock::now();
+    using namespace std::chrono;
+    auto timeDestroy = [](std::unique_ptr<CTransEffectFilter>& filter) {
+        const auto start = steady_clock::now();
         filter.reset();
-        const auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_LT(took, std::chrono::milliseconds(90)) << "the stop request must wake the worker's sleep";
-    }
+        return steady_clock::now() - start;
+    };
+    // Idle: the 100 ms poll must wake on the stop request.
+    auto idle = Make(true);
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_LT(timeDestroy(idle), milliseconds(60));
+
+    // Resting after a pass: the 300 ms rest must wake too.
+    auto resting = Make(true);
+    Step(*resting, PatternFrame(64, 48, 1));
+    const auto deadline = steady_clock::now() + seconds(5);
+    while (FilterTestAccess::Pending(*resting) != 0 && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(1));
+    EXPECT_LT(timeDestroy(resting), milliseconds(100));
+
+    // Inside a pass (cascades loading, detection running): the pass ends at
+    // its next check of the stop request.
+    auto busy = Make(true);
+    Step(*busy, PatternFrame(640, 480, 2));
+    std::this_thread::sleep_for(milliseconds(5));
+    EXPECT_LT(timeDestroy(busy), milliseconds(500));
 }
 
 TEST_F(FilterTest, ResetFacesDropsAllWithOneLostSoundEachAndKeepsScores)

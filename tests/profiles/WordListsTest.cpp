@@ -100,8 +100,9 @@ TEST(WordLists, PrefecturesKeepTheirStoredOrder)
 
 TEST(WordLists, CommonFamilyNamesCarryTheirWeight)
 {
+    const CRandomData data(1);
     std::map<std::string, int> counts;
-    for (const std::string& name : CRandomData(1).Names(0)) ++counts[name];
+    for (const std::string& name : data.Names(0)) ++counts[name];
     const std::map<std::string, int> expected = {{"田中", 41}, {"中村", 37}, {"高橋", 34}, {"山本", 34},
         {"吉田", 33}, {"佐藤", 32}, {"渡辺", 31}, {"山田", 29}, {"伊藤", 29}, {"小林", 25}};
     for (const auto& [name, count] : expected) {

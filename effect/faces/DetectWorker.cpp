@@ -60,8 +60,16 @@ float CDetectWorker::ReducedScale(int frameWidth)
 
 cv::Size CDetectWorker::ReducedSize(int frameWidth, int frameHeight)
 {
-    const float scale = ReducedScale(frameWidth);
+    // The single-precision scale is widened before dividing, so that 352
+    // (scale slightly above 1.1) gives 319 rather than a rounded-up 320.
+    const double scale = ReducedScale(frameWidth);
     return {std::max(1, static_cast<int>(frameWidth / scale)), std::max(1, static_cast<int>(frameHeight / scale))};
+}
+
+cv::Rect CDetectWorker::ScaleBack(const cv::Rect& r, float scale)
+{
+    return {static_cast<int>(r.x * scale), static_cast<int>(r.y * scale), static_cast<int>(r.width * scale),
+            static_cast<int>(r.height * scale)};
 }
 
 void CDetectWorker::LoadCascades()
@@ -163,9 +171,7 @@ bool CDetectWorker::RunPass()
             cv::Rect found;
             Detect(m_reducedGrey, found);
             if (m_lastCascade >= 0) {
-                const cv::Rect rect(static_cast<int>(found.x * scale), static_cast<int>(found.y * scale),
-                                    static_cast<int>(found.width * scale), static_cast<int>(found.height * scale));
-                Place(rect);
+                Place(ScaleBack(found, scale));
             }
         }
     } catch (const std::exception& e) {

@@ -39,6 +39,9 @@ public:
     // size, for a frame of the given size.
     static float ReducedScale(int frameWidth);
     static cv::Size ReducedSize(int frameWidth, int frameHeight);
+    // A rectangle found on the reduced copy, in frame pixels (each value
+    // scaled and truncated).
+    static cv::Rect ScaleBack(const cv::Rect& reduced, float scale);
 
     // Which cascade found the face of the last pass (0..2), or -1.
     int LastCascade() const { return m_lastCascade; }

@@ -93,17 +93,26 @@ void CFaceData::SeedFeatures()
         return;
     m_stillTime.fill(0);
     m_strayTime.fill(0);
+    // No points until the new ones are complete: a failure below leaves a
+    // record that is simply lost, never a count that outruns its points.
+    m_pointCount = 0;
+    m_pPoints.clear();
 
     cv::Mat grey;
     cv::cvtColor(m_pFaceImage, grey, cv::COLOR_BGRA2GRAY);
-    m_pPoints.clear();
-    cv::goodFeaturesToTrack(grey, m_pPoints, kMaxFacePoints, 0.01, 10.0, cv::noArray(), 3, false, 0.04);
-    if (!m_pPoints.empty())
-        cv::cornerSubPix(grey, m_pPoints, cv::Size(10, 10), cv::Size(-1, -1), m_criteria);
-    for (cv::Point2f& p : m_pPoints) {
+    std::vector<cv::Point2f> corners;
+    corners.reserve(kMaxFacePoints);
+    cv::goodFeaturesToTrack(grey, corners, kMaxFacePoints, 0.01, 10.0, cv::noArray(), 3, false, 0.04);
+    // Sub-pixel refinement needs room for its search window; faces smaller
+    // than that keep their whole-pixel corners.
+    const cv::Size window(10, 10);
+    if (!corners.empty() && grey.cols >= 2 * window.width + 5 && grey.rows >= 2 * window.height + 5)
+        cv::cornerSubPix(grey, corners, window, cv::Size(-1, -1), m_criteria);
+    for (cv::Point2f& p : corners) {
         p.x += static_cast<float>(m_rect.x);
         p.y += static_cast<float>(m_rect.y);
     }
+    m_pPoints.assign(corners.begin(), corners.end());
     m_pointCount = static_cast<int>(m_pPoints.size());
 }
 

@@ -2,6 +2,7 @@
 // filter core, driven with a hand-moved clock and synthetic frames.
 #include "filter/TransEffectFilter.h"
 
+#include "support/FilterAccess.h"
 #include "support/Frames.h"
 #include "support/RecordingSoundPlayer.h"
 
@@ -15,20 +16,6 @@
 
 namespace quell {
 
-struct FilterTestAccess {
-    static uint32_t TextClock(CTransEffectFilter& f) { return f.m_textClock; }
-    static uint32_t LastTick(CTransEffectFilter& f) { return f.m_lastTick; }
-    static int Pending(CTransEffectFilter& f) { return f.m_detectPending.load(); }
-    static void SetPending(CTransEffectFilter& f, int v) { f.m_detectPending.store(v); }
-    static cv::Mat DetectImage(CTransEffectFilter& f) { return f.m_pDetectImage; }
-    static cv::Mat PrevGrey(CTransEffectFilter& f) { return f.m_pPrevGrey; }
-    static int PanelHeight(CTransEffectFilter& f) { return f.m_panelHeight; }
-    static void Build(CTransEffectFilter& f, int w, int h)
-    {
-        std::lock_guard lock(f.m_faceLock);
-        f.BuildWorkImages(w, h);
-    }
-};
 
 namespace {
 

@@ -1,0 +1,131 @@
+// The marker drawn on pixels: sight geometry, ray ring phases, thumbnail and
+// scan line.
+#include "faces/FaceData.h"
+
+#include "platform/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace quell {
+namespace {
+
+class MarkerTest : public ::testing::Test {
+protected:
+    MarkerTest() : m_face(m_clock, 1u)
+    {
+        m_face.m_markerX = 320.0f;
+        m_face.m_markerY = 200.0f;
+        m_face.m_markerRadius = 60;
+        m_face.m_pFaceImage = cv::Mat(30, 30, CV_8UC4, cv::Scalar(40, 80, 40, 0));
+    }
+
+    cv::Mat Draw(uint32_t t)
+    {
+        m_face.m_measureTime = t;
+        cv::Mat frame(480, 640, CV_8UC4, cv::Scalar(0, 0, 0, 0));
+        m_face.DrawMarker(frame);
+        return frame;
+    }
+
+    static bool IsSight(const cv::Mat& f, int x, int y) { return f.at<cv::Vec4b>(y, x) == cv::Vec4b(222, 255, 222, 0); }
+    static bool IsRay(const cv::Mat& f, int x, int y)
+    {
+        const cv::Vec4b p = f.at<cv::Vec4b>(y, x);
+        return p[0] == 0 && p[2] == 255 && p[1] > 0;
+    }
+    // Whether any ray pixel lies on the ring between radius 105 and 120 at
+    // `degrees` from the centre.
+    static bool RayAt(const cv::Mat& f, double degrees)
+    {
+        const double phi = degrees * CV_PI / 180.0;
+        for (int r = 106; r <= 119; ++r)
+            if (IsRay(f, static_cast<int>(320 + r * std::cos(phi)), static_cast<int>(200 + r * std::sin(phi))))
+                return true;
+        return false;
+    }
+
+    ManualClock m_clock{0};
+    CFaceData m_face;
+};
+
+TEST_F(MarkerTest, SightGeometryForRadius60)
+{
+    const cv::Mat f = Draw(9000);
+    // Circles of radius 40, 43, 80 and 83 (A = 40, B = 6).
+    for (const int r : {40, 43, 80, 83}) {
+        EXPECT_TRUE(IsSight(f, 320 + r, 200) || IsSight(f, 320 + r, 199) || IsSight(f, 320 + r, 201)) << r;
+    }
+    EXPECT_FALSE(IsSight(f, 320 + 60, 180));
+    // Long arms: from 80 to 12 pixels from the centre, not closer.
+    EXPECT_TRUE(IsSight(f, 320, 200 - 80));
+    EXPECT_TRUE(IsSight(f, 320, 200 - 12));
+    EXPECT_FALSE(IsSight(f, 320, 200 - 9));
+    EXPECT_TRUE(IsSight(f, 320 - 12, 200));
+    EXPECT_TRUE(IsSight(f, 320 + 70, 200));
+    // Central cross of half-length B and the short ticks at +-B.
+    EXPECT_TRUE(IsSight(f, 320, 200));
+    EXPECT_TRUE(IsSight(f, 320 + 6, 200));
+    EXPECT_TRUE(IsSight(f, 320 + 9, 194));
+    EXPECT_TRUE(IsSight(f, 320 - 9, 206));
+    // Lines one pixel wide at 640 wide.
+    EXPECT_FALSE(IsSight(f, 321, 150));
+    EXPECT_FALSE(IsSight(f, 319, 150));
+}
+
+TEST_F(MarkerTest, RayRingFillsBlinksAndEnds)
+{
+    const cv::Mat half = Draw(2500);
+    EXPECT_TRUE(RayAt(half, 0.0));
+    EXPECT_TRUE(RayAt(half, 90.0)) << "downwards on the screen: angles grow clockwise";
+    EXPECT_TRUE(RayAt(half, 177.0));
+    EXPECT_FALSE(RayAt(half, 183.0));
+    EXPECT_FALSE(RayAt(half, 270.0));
+    // The first ray is yellow, later ones redder.
+    EXPECT_EQ(half.at<cv::Vec4b>(200, 320 + 112), cv::Vec4b(0, 255, 255, 0));
+
+    EXPECT_TRUE(RayAt(Draw(5100), 270.0)) << "5100 / 200 is odd: shown";
+    EXPECT_FALSE(RayAt(Draw(5200), 0.0)) << "5200 / 200 is even: hidden";
+    EXPECT_TRUE(RayAt(Draw(7500), 357.0)) << "steady and full after the blinking";
+    EXPECT_FALSE(RayAt(Draw(8000), 0.0));
+    EXPECT_TRUE(RayAt(Draw(0), 0.0) == false) << "no rays at the start";
+}
+
+TEST_F(MarkerTest, ThumbnailAndScanLine)
+{
+    // 640 x 480: S = 60, the square at (15, 405).
+    const cv::Mat f = Draw(2500);
+    EXPECT_EQ(f.at<cv::Vec4b>(405, 15), cv::Vec4b(40, 80, 40, 0));
+    EXPECT_EQ(f.at<cv::Vec4b>(464, 74), cv::Vec4b(40, 80, 40, 0));
+    EXPECT_EQ(f.at<cv::Vec4b>(404, 15), cv::Vec4b(0, 0, 0, 0));
+    EXPECT_EQ(f.at<cv::Vec4b>(405, 75), cv::Vec4b(0, 0, 0, 0));
+    // Scan line half way up at 2.5 s: y = 480 - 15 - 30.
+    EXPECT_EQ(f.at<cv::Vec4b>(435, 40), cv::Vec4b(0, 0, 255, 0));
+    EXPECT_EQ(f.at<cv::Vec4b>(435, 75), cv::Vec4b(0, 0, 255, 0)) << "the line ends at x = 15 + S";
+    EXPECT_EQ(Draw(0).at<cv::Vec4b>(465, 40), cv::Vec4b(0, 0, 255, 0)) << "starts at the bottom edge";
+    const cv::Mat done = Draw(5000);
+    for (int y = 400; y < 470; ++y)
+        ASSERT_NE(done.at<cv::Vec4b>(y, 40), cv::Vec4b(0, 0, 255, 0)) << "no scan line from 5 s on";
+}
+
+TEST_F(MarkerTest, MarkerOffTheFrameAndTinyFramesAreSafe)
+{
+    m_face.m_markerX = -5000.0f;
+    m_face.m_markerY = 90000.0f;
+    m_face.m_markerRadius = 3000;
+    Draw(2500);
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(7, 3), cv::Size(100, 16)}) {
+        cv::Mat frame(size, CV_8UC4, cv::Scalar::all(0));
+        m_face.m_markerX = 0.0f;
+        m_face.m_markerY = 0.0f;
+        m_face.m_markerRadius = 0;
+        m_face.DrawMarker(frame);
+    }
+    CFaceData bare(m_clock, 1u);
+    cv::Mat frame(48, 64, CV_8UC4, cv::Scalar::all(0));
+    bare.DrawMarker(frame);  // no thumbnail yet
+}
+
+}  // namespace
+}  // namespace quell

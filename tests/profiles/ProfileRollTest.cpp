@@ -2,6 +2,8 @@
 // the evenness of the list draws.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
 #include <unordered_set>
 
 #include "platform/RuntimeRandom.h"
@@ -44,21 +46,23 @@ TEST(PowerForClass, WorkedExampleNearTwoToThe64)
     EXPECT_THROW(PowerForClass(raw, 8), std::out_of_range);
 }
 
-// Per class: power ceiling and step; age ceiling (0: taken from the raw
-// power); height and weight as [min, min + span).
+// Per class: power ceiling and step; age ceiling and whether it is drawn
+// (otherwise raw power modulo the ceiling); height and weight as [min, min + span).
 struct ClassRule {
     uint64_t powerCeiling, powerStep;
-    int ageSpan, heightMin, heightSpan, weightMin, weightSpan;
+    int64_t ageCeiling;
+    bool ageDrawn;
+    int heightMin, heightSpan, weightMin, weightSpan;
 };
 constexpr ClassRule kRules[kPowerClassCount] = {
-    {100, 1, 80, 140, 60, 40, 60},
-    {1'000, 10, 80, 140, 60, 40, 60},
-    {10'000, 100, 80, 140, 60, 40, 60},
-    {100'000, 1'000, 200, 140, 60, 40, 60},
-    {500'000, 10'000, 1000, 140, 60, 40, 60},
-    {1'000'000, 10'000, 10000, 0, 1000, 0, 1000},
-    {10'000'000, 1'000'000, 0, 0, 5000, 0, 5000},
-    {1'000'000'000'000, 100'000'000, 0, 0, 10000, 0, 10000},
+    {100, 1, 80, true, 140, 60, 40, 60},
+    {1'000, 10, 80, true, 140, 60, 40, 60},
+    {10'000, 100, 80, true, 140, 60, 40, 60},
+    {100'000, 1'000, 200, true, 140, 60, 40, 60},
+    {500'000, 10'000, 1000, true, 140, 60, 40, 60},
+    {1'000'000, 10'000, 10000, true, 0, 1000, 0, 1000},
+    {10'000'000, 1'000'000, 10'000'000, false, 0, 5000, 0, 5000},
+    {1'000'000'000'000, 100'000'000, 100'000'000, false, 0, 10000, 0, 10000},
 };
 
 // Replays RollProfile's draws by hand from the same seeds.
@@ -70,7 +74,7 @@ Profile Replay(uint32_t seed, uint32_t pickSeed, const CRandomData& lists)
     const uint64_t raw = RawPower(r1, Rand());
     p.powerClass = PowerClassFromRoll(Rand() % 1000);
     const ClassRule& rule = kRules[p.powerClass];
-    p.age = rule.ageSpan ? Rand() % rule.ageSpan : raw % (p.powerClass == 6 ? 10'000'000 : 100'000'000);
+    p.age = rule.ageDrawn ? Rand() % rule.ageCeiling : static_cast<int64_t>(raw % rule.ageCeiling);
     p.height = rule.heightMin + Rand() % rule.heightSpan;
     p.weight = rule.weightMin + Rand() % rule.weightSpan;
     p.targetPower = PowerForClass(raw, p.powerClass);
@@ -82,17 +86,21 @@ Profile Replay(uint32_t seed, uint32_t pickSeed, const CRandomData& lists)
     return p;
 }
 
+auto Fields(const Profile& p)
+{
+    return std::tie(p.powerClass, p.targetPower, p.age, p.height, p.weight, p.name, p.origin);
+}
+
 // Seeds whose third draw lands in each class, so that every branch is replayed.
 std::vector<uint32_t> OneSeedPerClass()
 {
     std::vector<uint32_t> seeds(kPowerClassCount, 0);
-    std::vector<bool> found(kPowerClassCount, false);
-    for (uint32_t seed = 1, left = kPowerClassCount; left > 0; ++seed) {
+    for (uint32_t seed = 1; std::count(seeds.begin(), seeds.end(), 0u) > 0; ++seed) {
         Srand(seed);
         Rand();
         Rand();
-        const int cls = PowerClassFromRoll(Rand() % 1000);
-        if (!found[cls]) found[cls] = true, seeds[cls] = seed, --left;
+        uint32_t& slot = seeds[PowerClassFromRoll(Rand() % 1000)];
+        if (slot == 0) slot = seed;
     }
     return seeds;
 }
@@ -106,15 +114,8 @@ TEST(RollProfile, DrawsInTheFixedOrder)
         const int nextExpected = Rand();
         Srand(seed);
         const Profile got = RollProfile(pickSeed);
-        SCOPED_TRACE(seed);
-        EXPECT_EQ(got.powerClass, expected.powerClass);
-        EXPECT_EQ(got.targetPower, expected.targetPower);
-        EXPECT_EQ(got.age, expected.age);
-        EXPECT_EQ(got.height, expected.height);
-        EXPECT_EQ(got.weight, expected.weight);
-        EXPECT_EQ(got.name, expected.name);
-        EXPECT_EQ(got.origin, expected.origin);
-        EXPECT_EQ(Rand(), nextExpected);  // no draw left over or skipped
+        EXPECT_EQ(Fields(got), Fields(expected)) << "seed " << seed;
+        EXPECT_EQ(Rand(), nextExpected) << "seed " << seed;  // no draw left over or skipped
     }
 }
 
@@ -130,7 +131,7 @@ TEST(RollProfile, ValuesStayInTheirClassRanges)
         EXPECT_LT(p.targetPower, rule.powerCeiling);
         EXPECT_EQ(p.targetPower % rule.powerStep, 0u);
         EXPECT_GE(p.age, 0);
-        EXPECT_LT(p.age, rule.ageSpan ? rule.ageSpan : p.powerClass == 6 ? 10'000'000 : 100'000'000);
+        EXPECT_LT(p.age, rule.ageCeiling);
         EXPECT_GE(p.height, rule.heightMin);
         EXPECT_LT(p.height, rule.heightMin + rule.heightSpan);
         EXPECT_GE(p.weight, rule.weightMin);

@@ -1,4 +1,4 @@
-// The compiled-in word lists: sizes, repeats, fixed rows and well-formed text.
+// The compiled-in word lists: sizes, repeats and fixed rows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,28 +45,6 @@ const ListFacts kFacts[] = {
      {"ザザ", "ゼナイド", "ジヌディーヌ", "ゾエ"}},
 };
 
-// True when `s` is non-empty, well-formed UTF-8 (shortest forms, no
-// surrogates) and holds no ASCII control character or space.
-bool IsCleanUtf8(const std::string& s)
-{
-    if (s.empty()) return false;
-    for (size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const int extra = b < 0x80 ? 0 : b >= 0xC2 && b < 0xE0 ? 1 : b >= 0xE0 && b < 0xF0 ? 2 : b >= 0xF0 && b < 0xF5 ? 3 : -1;
-        if (extra < 0 || b <= 0x20 || b == 0x7F || s.size() - i <= static_cast<size_t>(extra)) return false;
-        uint32_t cp = extra == 0 ? b : b & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k) {
-            const auto c = static_cast<unsigned char>(s[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
-            cp = cp << 6 | (c & 0x3F);
-        }
-        const uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < minimum[extra] || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 TEST(WordLists, SizesRepeatsAndFixedRows)
 {
     const CRandomData data(1);
@@ -77,9 +55,6 @@ TEST(WordLists, SizesRepeatsAndFixedRows)
         EXPECT_EQ(std::set<std::string>(list.begin(), list.end()).size(), f.distinct);
         EXPECT_TRUE(std::equal(f.first.begin(), f.first.end(), list.begin()));
         EXPECT_TRUE(std::equal(f.last.rbegin(), f.last.rend(), list.rbegin()));
-        for (const std::string& entry : list) {
-            EXPECT_TRUE(IsCleanUtf8(entry)) << entry;
-        }
     }
     for (size_t i = CRandomData::kDrawnNameLists; i < CRandomData::kNameListCount; ++i) {
         EXPECT_TRUE(data.Names(i).empty());

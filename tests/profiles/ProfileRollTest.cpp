@@ -35,15 +35,46 @@ TEST(RawPower, WrapsAsSigned32BitAndSignExtends)
     EXPECT_EQ(RawPower(32767, 32767), ~0ull);  // 2^32 - 4 + 3 is -1 as signed 32-bit
 }
 
-TEST(PowerForClass, WorkedExampleNearTwoToThe64)
+// A seed whose first draws are r1 with r1 % 4 == 0, then r2, then a roll in
+// the wanted class: walks the generator (state * 214013 + 2531011) backwards
+// from each state that yields r2.
+uint32_t SeedFor(int r2, int powerClass)
 {
-    const uint64_t raw = RawPower(0, 16384);
-    EXPECT_EQ(PowerForClass(raw, 0), 4u);
-    EXPECT_EQ(PowerForClass(raw, 1), 500u);
-    EXPECT_EQ(PowerForClass(raw, 2), 3500u);
-    EXPECT_EQ(PowerForClass(raw, 6), 2'000'000u);
-    EXPECT_EQ(PowerForClass(raw, 7), 71'500'000'000u);
-    EXPECT_THROW(PowerForClass(raw, 8), std::out_of_range);
+    constexpr uint32_t kMul = 214013u, kInc = 2531011u;
+    uint32_t inverse = kMul;  // Newton's iteration for the inverse of an odd number mod 2^32
+    for (int i = 0; i < 5; ++i) inverse *= 2u - kMul * inverse;
+    const auto back = [&](uint32_t state) { return (state - kInc) * inverse; };
+    const auto draw = [](uint32_t state) { return static_cast<int>((state >> 16) & 0x7FFFu); };
+    for (uint32_t free = 0; free < (1u << 17); ++free) {
+        const uint32_t s2 = (free >> 16) << 31 | static_cast<uint32_t>(r2) << 16 | (free & 0xFFFFu);
+        const uint32_t s1 = back(s2);
+        if (draw(s1) % 4 == 0 && PowerClassFromRoll(draw(s2 * kMul + kInc) % 1000) == powerClass) {
+            return back(s1);
+        }
+    }
+    ADD_FAILURE() << "no seed for r2 " << r2 << " in class " << powerClass;
+    return 0;
+}
+
+TEST(RollProfile, WorkedExampleNearTwoToThe64)
+{
+    // r1 = 0 mod 4, r2 = 16384: raw = 2^64 - 2^31 + 2^16.
+    const struct {
+        int powerClass;
+        uint64_t power;
+        int64_t age;  // checked only where it comes from the raw power
+    } cases[] = {{0, 4, -1}, {1, 500, -1}, {2, 3500, -1}, {6, 2'000'000, 2'133'504}, {7, 71'500'000'000, 62'133'504}};
+    for (const auto& c : cases) {
+        Srand(SeedFor(16384, c.powerClass));
+        const Profile p = RollProfile(1);
+        EXPECT_EQ(p.powerClass, c.powerClass);
+        EXPECT_EQ(p.targetPower, c.power) << "class " << c.powerClass;
+        if (c.age >= 0) {
+            EXPECT_EQ(p.age, c.age) << "class " << c.powerClass;
+        }
+        EXPECT_EQ(PowerForClass(RawPower(0, 16384), c.powerClass), c.power);
+    }
+    EXPECT_THROW(PowerForClass(0, kPowerClassCount), std::out_of_range);
 }
 
 // Per class: power ceiling and step; age ceiling and whether it is drawn

@@ -85,18 +85,18 @@ void CDetectWorker::LoadCascades()
             continue;
         cascade.loadedPath = path;
         cascade.classifier = cv::CascadeClassifier();
-        bool loaded = false;
+        // One warning per file: the worker then goes on without it.
+        std::string problem = "is missing or not a cascade";
         try {
-            loaded = cascade.classifier.load(path) && !cascade.classifier.empty();
+            if (cascade.classifier.load(path) && !cascade.classifier.empty()) {
+                GST_DEBUG("loaded cascade %s", path.c_str());
+                continue;
+            }
         } catch (const std::exception& e) {
-            GST_WARNING("cascade %s cannot be read: %s", path.c_str(), e.what());
+            problem = std::string("cannot be read (") + e.what() + ")";
         }
-        if (!loaded) {
-            cascade.classifier = cv::CascadeClassifier();
-            GST_WARNING("cascade %s is missing or not a cascade; detection goes on without it", path.c_str());
-        } else {
-            GST_DEBUG("loaded cascade %s", path.c_str());
-        }
+        cascade.classifier = cv::CascadeClassifier();
+        GST_WARNING("cascade %s %s; detection goes on without it", path.c_str(), problem.c_str());
     }
 }
 

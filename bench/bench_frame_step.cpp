@@ -7,7 +7,7 @@
 #include "faces/DetectWorker.h"
 #include "filter/TransEffectFilter.h"
 #include "support/FilterAccess.h"
-#include "support/RecordingSoundPlayer.h"
+#include "support/FilterRig.h"
 #include "support/Scene.h"
 
 #include <opencv2/imgproc.hpp>
@@ -47,21 +47,15 @@ Result Measure(const quell::test::Scene& scene, cv::Size size, int frames)
         clip.push_back(scene.Render(size, scale, size.width / 4.0 + offset, size.height / 10.0 + offset / 3));
     }
 
-    quell::ManualClock clock{0};
-    quell::RecordingSoundPlayer sound;
-    quell::FilterPlatform platform;
-    platform.clock = &clock;
-    platform.sound = &sound;
-    platform.startWorker = false;
-    quell::CTransEffectFilter filter(platform);
-    quell::CDetectWorker worker(filter);
+    quell::test::FilterRig rig;
+    quell::CTransEffectFilter& filter = *rig.filter;
+    quell::CDetectWorker& worker = *rig.worker;
 
     cv::Mat frame(size, CV_8UC4);
     auto step = [&](int i) {
         clip[i % clip.size()].copyTo(frame);  // the camera's fresh frame, not timed
         const auto start = Clock::now();
-        filter.Transform(frame.data, frame.cols, frame.rows, frame.step);
-        clock.Advance(33);
+        rig.Step(frame);
         return Ms(Clock::now() - start);
     };
     // Detection places the face; a few frames may pass before it does.
@@ -93,14 +87,9 @@ Result Measure(const quell::test::Scene& scene, cv::Size size, int frames)
 
 double DetectionPass(const quell::test::Scene& scene, int passes)
 {
-    quell::ManualClock clock{0};
-    quell::RecordingSoundPlayer sound;
-    quell::FilterPlatform platform;
-    platform.clock = &clock;
-    platform.sound = &sound;
-    platform.startWorker = false;
-    quell::CTransEffectFilter filter(platform);
-    quell::CDetectWorker worker(filter);
+    quell::test::FilterRig rig;
+    quell::CTransEffectFilter& filter = *rig.filter;
+    quell::CDetectWorker& worker = *rig.worker;
     const cv::Mat frame = scene.Render(cv::Size(640, 480), 0.8, 100, 40);
     quell::FilterTestAccess::HandOver(filter, frame);
     worker.RunPass();  // loads the cascades

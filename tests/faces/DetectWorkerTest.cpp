@@ -4,6 +4,7 @@
 
 #include "filter/TransEffectFilter.h"
 #include "support/FilterAccess.h"
+#include "support/FilterRig.h"
 #include "support/Frames.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/Scene.h"
@@ -42,17 +43,7 @@ TEST(DetectWorkerGeometry, ReducedCopyIsAbout320WideInSinglePrecision)
 
 class DetectWorkerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_scene.Valid());
-        FilterPlatform platform;
-        platform.clock = &m_clock;
-        platform.sound = &m_sound;
-        platform.startWorker = false;
-        platform.calendarSeconds = [] { return 42u; };
-        m_filter = std::make_unique<CTransEffectFilter>(platform);
-        m_worker = std::make_unique<CDetectWorker>(*m_filter);
-    }
+    void SetUp() override { ASSERT_TRUE(m_scene.Valid()); }
 
     cv::Mat At(double x, double y) const { return m_scene.Render(kCanvas, kScale, x, y); }
 
@@ -83,17 +74,15 @@ protected:
     }
     void TearDown() override
     {
-        m_worker.reset();
-        m_filter.reset();
+        m_rig.reset();
         for (const auto& dir : m_dirs)
             fs::remove_all(dir);
     }
 
     Scene m_scene;
-    ManualClock m_clock{0};
-    RecordingSoundPlayer m_sound;
-    std::unique_ptr<CTransEffectFilter> m_filter;
-    std::unique_ptr<CDetectWorker> m_worker;
+    std::unique_ptr<test::FilterRig> m_rig = std::make_unique<test::FilterRig>();
+    CTransEffectFilter* m_filter = m_rig->filter.get();
+    CDetectWorker* m_worker = m_rig->worker.get();
     std::vector<fs::path> m_dirs;
 };
 

@@ -4,7 +4,7 @@
 
 #include "filter/TransEffectFilter.h"
 #include "support/FilterAccess.h"
-#include "support/RecordingSoundPlayer.h"
+#include "support/FilterRig.h"
 #include "support/Scene.h"
 
 #include <gtest/gtest.h>
@@ -16,22 +16,12 @@ using test::Scene;
 
 class TrackingSceneTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_scene.Valid());
-        FilterPlatform platform;
-        platform.clock = &m_clock;
-        platform.sound = &m_sound;
-        platform.startWorker = false;
-        m_filter = std::make_unique<CTransEffectFilter>(platform);
-        m_worker = std::make_unique<CDetectWorker>(*m_filter);
-    }
+    void SetUp() override { ASSERT_TRUE(m_scene.Valid()); }
 
     void Frame(double x, double y)
     {
         cv::Mat frame = m_scene.Render(cv::Size(640, 480), 0.8, x, y);
-        m_filter->Transform(frame.data, frame.cols, frame.rows, frame.step);
-        m_clock.Advance(33);
+        m_rig.Step(frame);
     }
 
     cv::Point2f Mean()
@@ -45,10 +35,9 @@ protected:
     }
 
     Scene m_scene;
-    ManualClock m_clock{5000};
-    RecordingSoundPlayer m_sound;
-    std::unique_ptr<CTransEffectFilter> m_filter;
-    std::unique_ptr<CDetectWorker> m_worker;
+    test::FilterRig m_rig{5000};
+    CTransEffectFilter* m_filter = m_rig.filter.get();
+    CDetectWorker* m_worker = m_rig.worker.get();
 };
 
 TEST_F(TrackingSceneTest, FollowsAMovingFaceAndDropsItOnceItStandsStill)

@@ -128,6 +128,29 @@ private:
     std::mutex m_stopMutex;  // pairs with m_stopWake for interruptible sleeps
     std::condition_variable m_stopWake;
     std::thread m_detectThread;  // last: started once everything else exists
+
+    // Overlay and measurement helpers (Hud.cpp, HudText.cpp, Measurement.cpp).
+    friend struct HudTestAccess;  // overlay tests pin the clock of the score line
+    // A stretch [begin, end) of one row that lies inside the panel mask.
+    struct PanelRun {
+        int begin;
+        int end;
+    };
+    // Deletes the overlay's text state where its type is complete.
+    struct HudTextDeleter {
+        void operator()(class CHudText* hud) const;
+    };
+    // Runs the sound and blink stage of the current face (null: none) and
+    // returns whether the power text is visible; `shown` receives its value.
+    bool PowerStage(CFaceData* current, uint64_t& shown);
+    // The overlay's fonts and layouts, made on first use.
+    CHudText& Hud();
+    std::unique_ptr<CHudText, HudTextDeleter> m_hud;
+    // The panel mask as runs per row, so that the pixel passes need not read
+    // the mask: row y's runs are m_panelRuns[m_panelRowFirst[y] ..
+    // m_panelRowFirst[y + 1]). Rebuilt with the mask.
+    std::vector<PanelRun> m_panelRuns;
+    std::vector<int> m_panelRowFirst;
 };
 
 }  // namespace quell

@@ -4,6 +4,7 @@
 
 #include "platform/Clock.h"
 #include "support/Frames.h"
+#include "support/HudPicture.h"
 #include "support/RecordingSoundPlayer.h"
 
 #include <gst/check/gstharness.h>
@@ -19,8 +20,10 @@
 namespace quell {
 namespace {
 
-using test::GreyPicture;
 using test::MaxColourDiff;
+using test::MaxColourDiffIn;
+using test::OverlayFreeRect;
+using test::TintedPicture;
 using test::PatternFrame;
 
 std::string Caps(const char* format, int w, int h)
@@ -79,10 +82,12 @@ TEST_F(ElementTest, FramesLeaveAsGreyPictureOfPreviousFrame)
     for (int i = 0; i < 5; ++i) {
         const cv::Mat in = PatternFrame(640, 480, i);
         const cv::Mat out = PushPull(in);
+        // Compared where the overlay draws nothing.
+        const cv::Rect free = OverlayFreeRect(640, 480);
         if (i == 0)
-            EXPECT_EQ(MaxColourDiff(out, cv::Mat::zeros(480, 640, CV_8UC4)), 0) << "first frame is black";
+            EXPECT_EQ(MaxColourDiffIn(out, cv::Mat::zeros(480, 640, CV_8UC4), free), 0) << "first frame is black";
         else
-            EXPECT_EQ(MaxColourDiff(out, GreyPicture(previous)), 0) << "frame " << i;
+            EXPECT_EQ(MaxColourDiffIn(out, TintedPicture(previous), free), 0) << "frame " << i;
         previous = in;
     }
 }
@@ -94,7 +99,10 @@ TEST_F(ElementTest, SizeChangesMidStream)
         gst_harness_set_src_caps_str(m_h, Caps("BGRx", size.width, size.height).c_str());
         const cv::Mat a = PatternFrame(size.width, size.height, 1);
         PushPull(a);
-        EXPECT_EQ(MaxColourDiff(PushPull(PatternFrame(size.width, size.height, 2)), GreyPicture(a)), 0) << size;
+        EXPECT_EQ(MaxColourDiffIn(PushPull(PatternFrame(size.width, size.height, 2)), TintedPicture(a),
+                                  OverlayFreeRect(size.width, size.height)),
+                  0)
+            << size;
     }
 }
 
@@ -115,7 +123,10 @@ TEST_F(ElementTest, TinyAndOddSizedFrames)
         gst_harness_set_src_caps_str(m_h, Caps("BGRx", size.width, size.height).c_str());
         const cv::Mat a = PatternFrame(size.width, size.height, 3);
         PushPull(a);
-        EXPECT_EQ(MaxColourDiff(PushPull(PatternFrame(size.width, size.height, 4)), GreyPicture(a)), 0) << size;
+        EXPECT_EQ(MaxColourDiffIn(PushPull(PatternFrame(size.width, size.height, 4)), TintedPicture(a),
+                                  OverlayFreeRect(size.width, size.height)),
+                  0)
+            << size;
     }
 }
 
@@ -141,7 +152,7 @@ TEST_F(ElementTest, PaddedStrideFromVideoMeta)
     GstMapInfo map;
     ASSERT_TRUE(gst_buffer_map(out, &map, GST_MAP_READ));
     const cv::Mat view(h, w, CV_8UC4, map.data, stride);
-    EXPECT_EQ(MaxColourDiff(view, GreyPicture(a)), 0);
+    EXPECT_EQ(MaxColourDiffIn(view, TintedPicture(a), OverlayFreeRect(w, h)), 0);
     for (int y = 0; y < h; ++y)
         for (int i = w * 4; i < stride; ++i)
             ASSERT_EQ(map.data[y * stride + i], 0xCD) << "padding of row " << y;

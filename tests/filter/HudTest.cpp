@@ -4,8 +4,7 @@
 
 #include "support/HudPicture.h"
 
-#include <opencv2/imgcodecs.hpp>
-
+#include <glib.h>
 #include <pango/pango.h>
 
 #include <cstring>
@@ -450,17 +449,35 @@ TEST_F(HudTest, SmallAndOddFramesGetAnOverlayWithoutFailing)
     EXPECT_TRUE(IsGauge(out, 157, 10));
 }
 
-TEST_F(HudTest, SavesAnOverlayFrameForReview)
+TEST_F(HudTest, ProfileFieldsThatAreNotUtf8AreShownWithReplacementCharacters)
 {
     auto filter = MakePrimed();
     CFaceData& face = AddFace(*filter);
-    face.m_name = "山田 太郎";
-    face.m_origin = "北海道";
-    face.m_targetPower = face.m_shownPower = 530000;
+    face.m_name = std::string("Ab\xff\xfe") + "\xe5\xb1";  // stray bytes and a cut-off character
     StepScene(*filter);
-    m_clock.Advance(30000);
-    const cv::Mat out = StepScene(*filter);
-    EXPECT_TRUE(cv::imwrite(QUELL_TEST_OUTPUT_DIR "/hud-overlay.png", out));
+    m_clock.Advance(20000);
+    StepScene(*filter);
+    const std::string& text = HudTestAccess::Hud(*filter).ProfileLayout().Text();
+    EXPECT_TRUE(g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr));
+    EXPECT_EQ(text.rfind("NAME : Ab", 0), 0u);
+    EXPECT_NE(text.find("\r\nAGE : 36\r\n"), std::string::npos) << "the rest of the profile follows";
+}
+
+TEST_F(HudTest, RowsCairoCannotWrapGetNoTextButTheMeasurementGoesOn)
+{
+    auto filter = MakePrimed();
+    AddFace(*filter);
+    // A row stride that is not a multiple of 4 bytes.
+    const size_t stride = kW * 4 + 2;
+    std::vector<uint8_t> buffer(stride * kH + 2);
+    const cv::Mat frame = NextFrame();
+    for (int y = 0; y < kH; ++y)
+        std::memcpy(&buffer[y * stride], frame.ptr(y), kW * 4);
+    filter->Transform(buffer.data(), kW, kH, stride);
+    EXPECT_EQ(SoundNames(), std::vector<std::string>{"count.wav loop"});
+    const cv::Mat out(kH, kW, CV_8UC4, buffer.data(), stride);
+    EXPECT_FALSE(IsGauge(out, 630, 100)) << "no gauge without a canvas";
+    EXPECT_EQ(out.at<cv::Vec4b>(479, 639), cv::Vec4b(0, 0, 0, 255)) << "the panel is still shaded";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <gst/check/gstharness.h>
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -135,7 +136,11 @@ TEST_F(GoldenFrameTest, AstronautIsMeasuredWithMarkerRingThumbnailPowerAndProfil
         if (k == 7500 / 33) {
             // The ring is whole and steady, the count-up is running and the
             // profile is nearly typed out.
-            EXPECT_TRUE(cv::imwrite(QUELL_TEST_OUTPUT_DIR "/golden-frame.png", out));
+            // BGRx: the fourth byte is padding, not opacity, so the picture
+            // is saved without it.
+            cv::Mat bgr;
+            cv::cvtColor(out, bgr, cv::COLOR_BGRA2BGR);
+            EXPECT_TRUE(cv::imwrite(QUELL_TEST_OUTPUT_DIR "/golden-frame.png", bgr));
             EXPECT_GT(Count(out, upper, IsSight), 150) << "the sight circles and cross";
             EXPECT_GT(Count(out, upper, IsRay), 300) << "the ray ring";
             cv::Scalar mean, sdev;

@@ -19,7 +19,8 @@ TEST(DataDir, RequestedFolderFirstAndMissingFilesKeepTheRequestedName)
     EXPECT_EQ(ResolveDataFile(dir.string(), "count.wav"), (dir / "count.wav").string());
     // A folder of the same name is not a data file.
     EXPECT_EQ(ResolveDataFile(dir.string(), "sub.wav"), (dir / "sub.wav").string());
-    EXPECT_EQ(ResolveDataFile("/nonexistent-quell", "count.wav"), "/nonexistent-quell/count.wav");
+    // A file found nowhere keeps the requested folder in its name.
+    EXPECT_EQ(ResolveDataFile("/nonexistent-quell", "absent.wav"), "/nonexistent-quell/absent.wav");
     fs::remove_all(dir);
 }
 

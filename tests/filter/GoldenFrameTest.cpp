@@ -169,13 +169,3 @@ TEST_F(GoldenFrameTest, AstronautIsMeasuredWithMarkerRingThumbnailPowerAndProfil
 
 }  // namespace
 }  // namespace quell
-
-int main(int argc, char** argv)
-{
-    gst_init(&argc, &argv);
-    // The element under test is this build's, registered in-process.
-    if (!GST_ELEMENT_REGISTER(quellfx, nullptr))
-        return 1;
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -106,11 +106,13 @@ static void gst_quell_fx_class_init(GstQuellFxClass* klass)
     vfilter_class->transform_frame_ip = GST_DEBUG_FUNCPTR(gst_quell_fx_transform_frame_ip);
 }
 
-static std::unique_ptr<quell::CTransEffectFilter> MakeFilter(quell::IClock* clock, quell::ISoundPlayer* sound)
+static std::unique_ptr<quell::CTransEffectFilter> MakeFilter(quell::IClock* clock, quell::ISoundPlayer* sound,
+                                                             uint32_t (*calendarSeconds)() = nullptr)
 {
     quell::FilterPlatform platform;
     platform.clock = clock;
     platform.sound = sound;
+    platform.calendarSeconds = calendarSeconds;
     return std::make_unique<quell::CTransEffectFilter>(platform);
 }
 
@@ -213,14 +215,15 @@ static void gst_quell_fx_finalize(GObject* object)
 
 namespace quell {
 
-void SetElementPlatformForTesting(GstElement* element, IClock* clock, ISoundPlayer* sound)
+void SetElementPlatformForTesting(GstElement* element, IClock* clock, ISoundPlayer* sound,
+                                  uint32_t (*calendarSeconds)())
 {
     GstQuellFx* self = GST_QUELL_FX(element);
     GstQuellFxState& state = *self->state;
     const std::string dataDir = state.filter->GetDataDir();
     const uint64_t highScore = state.filter->GetHighScore();
     state.filter.reset();
-    state.filter = MakeFilter(clock, sound ? sound : state.ownSound.get());
+    state.filter = MakeFilter(clock, sound ? sound : state.ownSound.get(), calendarSeconds);
     state.filter->SetDataDir(dataDir);
     state.filter->SetHighScore(highScore);
 }

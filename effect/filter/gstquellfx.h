@@ -5,6 +5,8 @@
 #include <gst/gst.h>
 #include <gst/video/gstvideofilter.h>
 
+#include <cstdint>
+
 G_BEGIN_DECLS
 
 #define GST_TYPE_QUELL_FX (gst_quell_fx_get_type())
@@ -19,7 +21,10 @@ class IClock;
 class ISoundPlayer;
 
 // Replaces the element's clock and sound player, for tests that move time by
-// hand and record the sounds. Both must outlive the element. Call it before
-// frames flow; the followed faces start afresh, the properties are kept.
-void SetElementPlatformForTesting(GstElement* element, IClock* clock, ISoundPlayer* sound);
+// hand and record the sounds, and optionally the calendar seconds that seed
+// each new face's profile. Clock and player must outlive the element. Call it
+// before frames flow; the followed faces start afresh, the properties are
+// kept.
+void SetElementPlatformForTesting(GstElement* element, IClock* clock, ISoundPlayer* sound,
+                                  uint32_t (*calendarSeconds)() = nullptr);
 }  // namespace quell

@@ -51,7 +51,8 @@ protected:
         ASSERT_TRUE(m_scene.Valid()) << "astronaut.png not found in " << QUELL_TESTDATA_DIR;
         m_h = gst_harness_new("quellfx");
         ASSERT_NE(m_h, nullptr);
-        SetElementPlatformForTesting(m_h->element, &m_clock, &m_sound);
+        // A fixed seed: the same face profile and power on every run.
+        SetElementPlatformForTesting(m_h->element, &m_clock, &m_sound, [] { return 1765000000u; });
         g_object_set(m_h->element, "data-dir", QUELL_DATA_DIR, nullptr);
         gst_harness_set_src_caps_str(m_h, "video/x-raw,format=BGRx,width=640,height=480,framerate=30/1");
     }

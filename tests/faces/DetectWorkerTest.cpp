@@ -139,6 +139,22 @@ TEST_F(DetectWorkerTest, ADetectionOnTheFollowedFaceReplacesIt)
     });
 }
 
+TEST_F(DetectWorkerTest, AHeightChangeAloneStillPlacesTheFaceRight)
+{
+    Detect(At(100, 40));
+    ASSERT_EQ(m_filter->FaceCount(), 1u);
+    m_filter->ResetFaces();
+    // Same width, less height: the reduced copy must change height too, or
+    // the picture is squeezed and the face lands too low.
+    const cv::Mat wide = m_scene.Render(cv::Size(640, 360), 0.6, 200, 30);
+    Detect(wide);
+    ASSERT_EQ(m_filter->FaceCount(), 1u);
+    const cv::Rect rect = FaceRect();
+    const cv::Point2f truth = Scene::FaceCentre(0.6, 200, 30);
+    EXPECT_NEAR(rect.x + rect.width / 2.0, truth.x, 8.0);
+    EXPECT_NEAR(rect.y + rect.height / 2.0, truth.y, 8.0);
+}
+
 TEST_F(DetectWorkerTest, NothingPendingMeansNoLockAndNoPass)
 {
     std::promise<void> locked, release;

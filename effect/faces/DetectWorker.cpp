@@ -155,10 +155,9 @@ bool CDetectWorker::RunPass()
             if (!frame.empty()) {
                 scale = ReducedScale(frame.cols);
                 const cv::Size size = ReducedSize(frame.cols, frame.rows);
-                // A new size in either direction gets new images: the copy
-                // must keep the frame's aspect for the placement to match.
-                if (m_reducedColour.size() != size)
-                    m_reducedColour.create(size, CV_8UC(m_filter.m_channels));
+                // resize reallocates the copy when the size changes in either
+                // direction: it must keep the frame's aspect for the
+                // placement to match.
                 cv::resize(frame, m_reducedColour, size, 0, 0, cv::INTER_LINEAR);
             } else {
                 m_reducedColour.release();

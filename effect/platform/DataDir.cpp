@@ -22,16 +22,22 @@ bool IsFile(const fs::path& p)
 
 std::string InstalledDataDir()
 {
-    Dl_info info{};
-    // Any symbol of this module locates the module file itself.
-    if (dladdr(reinterpret_cast<void*>(&InstalledDataDir), &info) == 0 || info.dli_fname == nullptr)
+    // The module's own folder never changes while it is loaded: look it up
+    // once. Its data folder is checked on every call, since a build may
+    // fill it later.
+    static const fs::path moduleDir = [] {
+        Dl_info info{};
+        // Any symbol of this module locates the module file itself.
+        if (dladdr(reinterpret_cast<void*>(&InstalledDataDir), &info) == 0 || info.dli_fname == nullptr)
+            return fs::path();
+        std::error_code ec;
+        const fs::path module = fs::canonical(info.dli_fname, ec);
+        return ec ? fs::path() : module.parent_path();
+    }();
+    if (moduleDir.empty())
         return {};
     std::error_code ec;
-    const fs::path module = fs::canonical(info.dli_fname, ec);
-    if (ec)
-        return {};
-    const fs::path dir = module.parent_path();
-    for (const fs::path& candidate : {dir / "data", dir / "quellfx" / "data"}) {
+    for (const fs::path& candidate : {moduleDir / "data", moduleDir / "quellfx" / "data"}) {
         if (fs::is_directory(candidate, ec))
             return candidate.string();
     }

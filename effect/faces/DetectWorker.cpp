@@ -1,17 +1,16 @@
-// Detection worker: reduced copy, three cascades in turn, placement of the
-// followed face.
+// Detection worker: cascades, one pass on the reduced copy, report of the
+// face found.
 #include "faces/DetectWorker.h"
 
-#include "filter/TransEffectFilter.h"
+#include "faces/FaceList.h"
+#include "platform/Warnings.h"
 
-#include <gst/gst.h>
 #include <opencv2/imgproc.hpp>
 
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <vector>
-
-GST_DEBUG_CATEGORY_STATIC(quell_detect_debug);
-#define GST_CAT_DEFAULT quell_detect_debug
 
 namespace quell {
 
@@ -19,84 +18,66 @@ namespace {
 
 constexpr double kScaleFactor = 1.11;
 constexpr int kMinNeighbours = 4;
-
-void InitDebug()
-{
-    static const bool once = [] {
-        GST_DEBUG_CATEGORY_INIT(quell_detect_debug, "quellfx-detect", 0, "quellfx face detection");
-        return true;
-    }();
-    (void)once;
-}
+// Cascades are read in this order (indices into kCascadeFiles).
+constexpr std::array<int, 3> kLoadOrder = {2, 0, 1};
 
 }  // namespace
 
-CDetectWorker::CDetectWorker(CTransEffectFilter& filter)
-    : m_filter(filter),
-      m_cascades{{{"special1.dat", cv::Size(24, 24), {}, {}},
-                  {"special2.dat", cv::Size(20, 20), {}, {}},
-                  {"dsdetect.dat", cv::Size(20, 20), {}, {}}}}
+CDetectWorker::CDetectWorker(CFaceList& faces, IWarningSink* warnings)
+    : m_faces(faces), m_warnings(warnings), m_cascades{{{cv::Size(24, 24), {}}, {cv::Size(20, 20), {}}, {cv::Size(20, 20), {}}}}
 {
-    InitDebug();
 }
 
 CDetectWorker::~CDetectWorker() = default;
 
-void CDetectWorker::Run()
+void CDetectWorker::LoadCascades(const CascadePaths& paths)
 {
-    while (!m_filter.m_stopDetect.load()) {
-        if (!RunPass()) {
-            m_filter.WaitForStop(kIdleSleepMs);
+    auto warn = [this](Warning what, const std::string& file, const std::string& detail) {
+        if (m_warnings)
+            m_warnings->Warn(what, file, detail);
+    };
+    bool any = false;
+    for (const int i : kLoadOrder) {
+        Cascade& cascade = m_cascades[i];
+        const std::string& path = paths[i];
+        cascade.classifier = cv::CascadeClassifier();
+        // Missing and empty files are caught here, before OpenCV would print
+        // its own complaint to stderr.
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        if (ec) {
+            warn(Warning::MissingDataFile, path, "face cascade not found: " + ec.message());
             continue;
         }
-        m_filter.WaitForStop(kRestSleepMs);
-    }
-}
-
-float CDetectWorker::ReducedScale(int frameWidth)
-{
-    return static_cast<float>(frameWidth) / kReducedWidth;
-}
-
-cv::Size CDetectWorker::ReducedSize(int frameWidth, int frameHeight)
-{
-    // The single-precision scale is widened before dividing, so that 352
-    // (scale slightly above 1.1) gives 319 rather than a rounded-up 320.
-    const double scale = ReducedScale(frameWidth);
-    return {std::max(1, static_cast<int>(frameWidth / scale)), std::max(1, static_cast<int>(frameHeight / scale))};
-}
-
-cv::Rect CDetectWorker::ScaleBack(const cv::Rect& r, float scale)
-{
-    return {static_cast<int>(r.x * scale), static_cast<int>(r.y * scale), static_cast<int>(r.width * scale),
-            static_cast<int>(r.height * scale)};
-}
-
-void CDetectWorker::LoadCascades()
-{
-    // Loaded on the first pass rather than at thread start, so that a data
-    // folder set after the element was created is honoured; reloaded when
-    // the file to use changes.
-    for (Cascade& cascade : m_cascades) {
-        if (m_filter.m_stopDetect.load())
-            return;
-        const std::string path = m_filter.DataFile(cascade.file);
-        if (path == cascade.loadedPath)
+        if (size == 0) {
+            warn(Warning::UnreadableDataFile, path, "face cascade file is empty");
             continue;
-        cascade.loadedPath = path;
-        cascade.classifier = cv::CascadeClassifier();
-        // One warning per file: the worker then goes on without it.
-        std::string problem = "is missing or not a cascade";
+        }
+        std::string problem = "not a cascade";
         try {
             if (cascade.classifier.load(path) && !cascade.classifier.empty()) {
-                GST_DEBUG("loaded cascade %s", path.c_str());
+                any = true;
                 continue;
             }
         } catch (const std::exception& e) {
-            problem = std::string("cannot be read (") + e.what() + ")";
+            problem = e.what();
         }
         cascade.classifier = cv::CascadeClassifier();
-        GST_WARNING("cascade %s %s; detection goes on without it", path.c_str(), problem.c_str());
+        warn(Warning::UnreadableDataFile, path, "face cascade cannot be used: " + problem);
+    }
+    if (!any)
+        warn(Warning::DetectionOff, {}, "no face cascade could be loaded");
+}
+
+void CDetectWorker::ReloadCascades(const CascadePaths& paths)
+{
+    std::lock_guard lock(m_reloadLock);
+    m_reload = paths;
+}
+
+void CDetectWorker::Run()
+{
+    while (RunPass(kIdleSleepMs, kRestSleepMs) != Pass::Stop) {
     }
 }
 
@@ -106,7 +87,7 @@ void CDetectWorker::Detect(const cv::Mat& grey, cv::Rect& found)
     std::vector<cv::Rect> faces;
     for (size_t i = 0; i < m_cascades.size(); ++i) {
         Cascade& cascade = m_cascades[i];
-        if (cascade.classifier.empty() || m_filter.m_stopDetect.load())
+        if (cascade.classifier.empty() || m_faces.StopRequested())
             continue;
         faces.clear();
         cascade.classifier.detectMultiScale(grey, faces, kScaleFactor, kMinNeighbours, cv::CASCADE_DO_CANNY_PRUNING,
@@ -119,67 +100,42 @@ void CDetectWorker::Detect(const cv::Mat& grey, cv::Rect& found)
     }
 }
 
-void CDetectWorker::Place(const cv::Rect& rect)
+CDetectWorker::Pass CDetectWorker::RunPass(uint32_t waitMs, uint32_t restMs)
 {
-    std::lock_guard lock(m_filter.m_faceLock);
-    if (m_filter.m_pDetectImage.empty())
-        return;
-    for (auto& face : m_filter.m_faces) {
-        if (face->Covers(rect.x, rect.y, rect.width, rect.height)) {
-            face->SetRegion(m_filter.m_pDetectImage, rect.x, rect.y, rect.width, rect.height);
-            face->SeedFeatures();
-            return;
-        }
-    }
-    // At most one face is followed: a detection elsewhere waits until the
-    // followed face is lost.
-    if (!m_filter.m_faces.empty())
-        return;
-    auto face = std::make_unique<CFaceData>(m_filter.m_clock, m_filter.m_calendarSeconds());
-    face->SetRegion(m_filter.m_pDetectImage, rect.x, rect.y, rect.width, rect.height);
-    if (face->m_pFaceImage.empty())
-        return;
-    face->SeedFeatures();
-    m_filter.m_faces.push_back(std::move(face));
-}
-
-bool CDetectWorker::RunPass()
-{
-    if (m_filter.m_detectPending.load() == 0)
-        return false;
-    try {
-        float scale = 1.0f;
+    {
+        std::optional<CascadePaths> reload;
         {
-            std::lock_guard lock(m_filter.m_faceLock);
-            const cv::Mat& frame = m_filter.m_pDetectImage;
-            if (!frame.empty()) {
-                scale = ReducedScale(frame.cols);
-                const cv::Size size = ReducedSize(frame.cols, frame.rows);
-                // resize reallocates the copy when the size changes in either
-                // direction: it must keep the frame's aspect for the
-                // placement to match.
-                cv::resize(frame, m_reducedColour, size, 0, 0, cv::INTER_LINEAR);
-            } else {
-                m_reducedColour.release();
-            }
+            std::lock_guard lock(m_reloadLock);
+            reload.swap(m_reload);
         }
+        if (reload)
+            LoadCascades(*reload);
+    }
+    float scale = 1.0f;
+    switch (m_faces.TakePendingFrame(m_reducedColour, scale, waitMs)) {
+    case CFaceList::Take::Stop:
+        return Pass::Stop;
+    case CFaceList::Take::Nothing:
+        return Pass::NoFrame;
+    case CFaceList::Take::Frame:
+        break;
+    }
+    try {
+        m_lastCascade = -1;
         if (!m_reducedColour.empty()) {
             cv::cvtColor(m_reducedColour, m_reducedGrey, cv::COLOR_BGRA2GRAY);
             cv::equalizeHist(m_reducedGrey, m_reducedGrey);
-            LoadCascades();
             cv::Rect found;
             Detect(m_reducedGrey, found);
-            if (m_lastCascade >= 0) {
-                Place(ScaleBack(found, scale));
-            }
+            if (m_lastCascade >= 0)
+                m_faces.PostDetection(CFaceList::ScaleBack(found, scale));
         }
-    } catch (const std::exception& e) {
+    } catch (const std::exception&) {
         // Never let a failure end the worker: this pass is lost, the next
         // frame is tried again.
-        GST_WARNING("detection pass failed: %s", e.what());
+        m_lastCascade = -1;
     }
-    m_filter.m_detectPending.store(0);
-    return true;
+    return m_faces.FinishPass(restMs) ? Pass::Done : Pass::Stop;
 }
 
 }  // namespace quell

@@ -1,5 +1,5 @@
-// The detection worker: finds faces in frames the frame step hands over and
-// places the followed face on them, on a thread of its own.
+// The detection worker: finds faces in the reduced frames the frame step
+// hands over and tells the face list where they are, on a thread of its own.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -7,41 +7,47 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace quell {
 
-class CTransEffectFilter;
+class CFaceList;
+class IWarningSink;
 
 class CDetectWorker {
 public:
-    // Idle poll while nothing is pending, and rest after each pass.
+    // Wait for a frame per idle round, and rest after each pass.
     static constexpr uint32_t kIdleSleepMs = 100;
     static constexpr uint32_t kRestSleepMs = 300;
-    // Width of the reduced copy detection runs on.
-    static constexpr float kReducedWidth = 320.0f;
+    // The cascade files, in the order they are tried.
+    static constexpr std::array<const char*, 3> kCascadeFiles = {"special1.dat", "special2.dat", "dsdetect.dat"};
+    using CascadePaths = std::array<std::string, 3>;
 
-    explicit CDetectWorker(CTransEffectFilter& filter);
+    // `warnings` (may be null) hears of cascades that cannot be used.
+    CDetectWorker(CFaceList& faces, IWarningSink* warnings);
     ~CDetectWorker();
 
     CDetectWorker(const CDetectWorker&) = delete;
     CDetectWorker& operator=(const CDetectWorker&) = delete;
 
-    // The thread procedure: passes until the filter asks the worker to stop.
+    // Loads the cascades at `paths` (in the order tried) on the caller's
+    // thread. Each file that is missing, empty or not a cascade is reported
+    // once and skipped; with none usable, detection is reported off.
+    void LoadCascades(const CascadePaths& paths);
+    // Has the worker load these cascades before its next pass (callable from
+    // any thread: the data folder changed while it runs).
+    void ReloadCascades(const CascadePaths& paths);
+
+    // The thread procedure: passes until the face list asks the worker to
+    // stop. A stop request is noticed at once, or after the pass running.
     void Run();
 
-    // One pass over a pending frame. Returns false, without taking the face
-    // lock, when no frame is pending. Clears the pending flag when done,
-    // whatever happened.
-    bool RunPass();
-
-    // The scale from the reduced copy back to the frame and the reduced
-    // size, for a frame of the given size.
-    static float ReducedScale(int frameWidth);
-    static cv::Size ReducedSize(int frameWidth, int frameHeight);
-    // A rectangle found on the reduced copy, in frame pixels (each value
-    // scaled and truncated).
-    static cv::Rect ScaleBack(const cv::Rect& reduced, float scale);
+    enum class Pass { Done, NoFrame, Stop };
+    // One pass: waits up to `waitMs` for a frame, detects, reports a found
+    // face to the face list, then rests `restMs` and asks for the next frame.
+    Pass RunPass(uint32_t waitMs, uint32_t restMs);
 
     // Which cascade found the face of the last pass (0..2), or -1.
     int LastCascade() const { return m_lastCascade; }
@@ -50,21 +56,21 @@ public:
 
 private:
     struct Cascade {
-        const char* file;
         cv::Size smallest;
         cv::CascadeClassifier classifier;
-        std::string loadedPath;  // the path last tried, loaded or not
     };
 
-    void LoadCascades();
     void Detect(const cv::Mat& grey, cv::Rect& found);
-    void Place(const cv::Rect& frameRect);
 
-    CTransEffectFilter& m_filter;
+    CFaceList& m_faces;
+    IWarningSink* m_warnings;
     std::array<Cascade, 3> m_cascades;
     cv::Mat m_reducedColour;
     cv::Mat m_reducedGrey;
     int m_lastCascade = -1;
+
+    std::mutex m_reloadLock;  // guards m_reload; a leaf lock
+    std::optional<CascadePaths> m_reload;
 };
 
 }  // namespace quell

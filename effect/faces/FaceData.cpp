@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quell {
@@ -116,8 +117,8 @@ void CFaceData::SeedFeatures()
     m_pointCount = static_cast<int>(m_pPoints.size());
 }
 
-void CFaceData::Track(const cv::Mat& prevGrey, const cv::Mat& curGrey, const std::vector<cv::Mat>& prevPyramid,
-                      const std::vector<cv::Mat>& pyramid)
+void CFaceData::Track(const std::vector<cv::Mat>& prevPyramid, const std::vector<cv::Mat>& pyramid,
+                      cv::Point2f origin)
 {
     const uint32_t now = m_clock.NowMs();
     const uint32_t dt = now - m_lastTrackTime;
@@ -130,14 +131,16 @@ void CFaceData::Track(const cv::Mat& prevGrey, const cv::Mat& curGrey, const std
     m_pPoints.resize(static_cast<size_t>(m_pointCount));
     m_pNextPoints.resize(m_pPoints.size());
     cv::Mat status(1, m_pointCount, CV_8U, m_pStatus.data());
-    int flags = 0;
-    if (!prevPyramid.empty() && !pyramid.empty()) {
-        cv::calcOpticalFlowPyrLK(prevPyramid, pyramid, m_pPoints, m_pNextPoints, status, cv::noArray(),
-                                 kFlowWindow, kFlowLevels, m_criteria, flags);
-    } else {
-        cv::calcOpticalFlowPyrLK(prevGrey, curGrey, m_pPoints, m_pNextPoints, status, cv::noArray(), kFlowWindow,
-                                 kFlowLevels, m_criteria, flags);
-    }
+    // The pyramids cover a region of the frame: the flow runs in its
+    // coordinates.
+    for (cv::Point2f& p : m_pPoints)
+        p -= origin;
+    cv::calcOpticalFlowPyrLK(prevPyramid, pyramid, m_pPoints, m_pNextPoints, status, cv::noArray(), kFlowWindow,
+                             kFlowLevels, m_criteria, 0);
+    for (cv::Point2f& p : m_pPoints)
+        p += origin;
+    for (cv::Point2f& p : m_pNextPoints)
+        p += origin;
     m_lkFlags |= 1;  // the previous pyramid is ready from now on
 
     float sumX = 0.0f, sumY = 0.0f;
@@ -173,6 +176,22 @@ void CFaceData::Track(const cv::Mat& prevGrey, const cv::Mat& curGrey, const std
     m_pointCount = kept;
     m_pNextPoints.resize(static_cast<size_t>(kept));
     std::swap(m_pPoints, m_pNextPoints);
+}
+
+cv::Rect CFaceData::PointBounds() const
+{
+    if (m_pointCount <= 0)
+        return {};
+    float minX = m_pPoints[0].x, maxX = minX, minY = m_pPoints[0].y, maxY = minY;
+    for (int i = 1; i < m_pointCount; ++i) {
+        minX = std::min(minX, m_pPoints[i].x);
+        maxX = std::max(maxX, m_pPoints[i].x);
+        minY = std::min(minY, m_pPoints[i].y);
+        maxY = std::max(maxY, m_pPoints[i].y);
+    }
+    const int x0 = static_cast<int>(std::floor(minX));
+    const int y0 = static_cast<int>(std::floor(minY));
+    return {x0, y0, static_cast<int>(std::ceil(maxX)) - x0 + 1, static_cast<int>(std::ceil(maxY)) - y0 + 1};
 }
 
 bool CFaceData::Covers(int x, int y, int width, int height) const

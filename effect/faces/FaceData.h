@@ -36,10 +36,13 @@ public:
     void SetRegion(const cv::Mat& frame, int x, int y, int width, int height);
     // Chooses fresh points to follow inside the thumbnail.
     void SeedFeatures();
-    // Follows the points from the previous grey frame into the current one,
-    // using the pyramids the frame step built for both frames.
-    void Track(const cv::Mat& prevGrey, const cv::Mat& curGrey, const std::vector<cv::Mat>& prevPyramid,
-               const std::vector<cv::Mat>& pyramid);
+    // Follows the points from the previous frame into the current one, using
+    // the flow pyramids the frame step built for both frames over the same
+    // region of the frame, whose top-left corner is `origin`. With no points
+    // the pyramids may be empty.
+    void Track(const std::vector<cv::Mat>& prevPyramid, const std::vector<cv::Mat>& pyramid, cv::Point2f origin);
+    // The smallest rectangle holding every followed point (empty with none).
+    cv::Rect PointBounds() const;
     // Whether a detection rectangle lies on this face: more than a fifth of
     // the points strictly inside it.
     bool Covers(int x, int y, int width, int height) const;

@@ -200,7 +200,7 @@ void CTransEffectFilter::DrawOverlay(CFaceData* current)
     hud.DrawPower(canvas, shown, visible, W, H, k.m);
 
     const int scoreAt = static_cast<int>(5.0f * s);
-    hud.DrawScore(canvas, m_score, m_highScore, scoreAt, scoreAt);
+    hud.DrawScore(canvas, GetScore(), GetHighScore(), scoreAt, scoreAt);
 
     if (current) {
         // A face after a frame without faces is typed from its beginning.

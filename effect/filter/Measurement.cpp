@@ -3,6 +3,8 @@
 // face whose measurement is shown.
 #include "filter/TransEffectFilter.h"
 
+#include <atomic>
+
 namespace quell {
 
 namespace {
@@ -19,45 +21,53 @@ constexpr int kStageCounting = 2;
 constexpr int kStageResult = 3;
 
 // The result sound rises with the size of the rolled power.
-const char* ResultSound(uint64_t targetPower)
+Sound ResultSound(uint64_t targetPower)
 {
     if (targetPower < 10)
-        return "point1.wav";
+        return Sound::Point1;
     if (targetPower < 100)
-        return "point2.wav";
+        return Sound::Point2;
     if (targetPower < 1000)
-        return "point3.wav";
+        return Sound::Point3;
     if (targetPower < 100000)
-        return "point4.wav";
+        return Sound::Point4;
     if (targetPower < 1000000)
-        return "point5.wav";
-    return "point6.wav";
+        return Sound::Point5;
+    return Sound::Point6;
+}
+
+// Raises `value` to `candidate` when that is larger; other threads only read.
+void RaiseTo(std::atomic<uint64_t>& value, uint64_t candidate)
+{
+    uint64_t seen = value.load(std::memory_order_relaxed);
+    while (candidate > seen && !value.compare_exchange_weak(seen, candidate, std::memory_order_relaxed)) {
+    }
 }
 }  // namespace
 
 CFaceData* CTransEffectFilter::UpdateFaces()
 {
     CFaceData* current = nullptr;
-    for (auto it = m_faces.begin(); it != m_faces.end();) {
-        CFaceData& face = **it;
-        face.Advance();
+    int kept = 0;
+    for (CFaceData* face : m_stepFaces) {
+        face->Advance();
         // Every face is drawn, also one that is dropped just below.
-        face.DrawMarker(m_pFrame);
+        face->DrawMarker(m_pFrame);
 
-        const uint64_t shown = face.m_shownPower;
-        const bool lost = face.m_pointCount < kMinFacePoints;
+        const uint64_t shown = face->m_shownPower;
+        const bool lost = face->m_pointCount < kMinFacePoints;
         if (lost) {
-            m_sound.Play(DataFile("lost.wav"), false);
-            it = m_faces.erase(it);  // the next face moves in and is visited next
+            // A face the control interface dropped meanwhile had its sound.
+            if (m_faceList.Drop(face))
+                PlaySound(Sound::Lost, false);
         } else {
-            current = &face;
-            ++it;
+            current = face;
+            ++kept;
         }
-        if (shown > m_score)
-            m_score = shown;
-        if (shown > m_highScore)
-            m_highScore = shown;
+        RaiseTo(m_score, shown);
+        RaiseTo(m_highScore, shown);
     }
+    m_faceCountNow = kept;
     return current;
 }
 
@@ -70,13 +80,13 @@ bool CTransEffectFilter::PowerStage(CFaceData* current, uint64_t& shown)
     CFaceData& face = *current;
     shown = face.m_shownPower;
     if (face.m_soundStage == kStagePlaced) {
-        m_sound.Play(DataFile("count.wav"), true);
+        PlaySound(Sound::Count, true);
         face.m_soundStage = kStageCounting;
     }
     if (face.m_reachedTime > 0 && face.m_reachedTime < kBlinkPeriodMs) {
         if (face.m_soundStage == kStageCounting) {
             // A new sound ends the counting loop.
-            m_sound.Play(DataFile(ResultSound(face.m_targetPower)), false);
+            PlaySound(ResultSound(face.m_targetPower), false);
             face.m_soundStage = kStageResult;
         }
         return (face.m_reachedTime / kBlinkMs) % 2 == 1;

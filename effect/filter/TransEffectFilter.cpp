@@ -1,23 +1,32 @@
-// The frame step of the effect, the worker's start and stop, and the control
-// interface.
+// The frame step of the effect, the worker's start and stop, the data files
+// and the control interface.
 #include "filter/TransEffectFilter.h"
 
 #include "faces/DetectWorker.h"
 #include "platform/DataDir.h"
+#include "platform/Warnings.h"
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 
 #include <algorithm>
-#include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 namespace quell {
 
 namespace {
 // The typewriter clock stops here: far beyond the longest profile text.
 constexpr uint32_t kTextClockCap = 100000;
+// The flow pyramids cover the followed points with this margin: enough for
+// the flow window at the coarsest level, the pyramid filters' reach and a
+// fast face, so that tracking gives what whole-frame pyramids give.
+constexpr int kTrackMargin = 96;
+// A region is built this much larger than needed, so that the next frames
+// can keep it (and the previous frame's pyramid) while the face moves.
+constexpr int kRegionSlack = 32;
 
 uint32_t CalendarSeconds()
 {
@@ -30,48 +39,132 @@ ISoundPlayer& RequireSound(ISoundPlayer* sound)
         throw std::invalid_argument("CTransEffectFilter needs a sound player");
     return *sound;
 }
+
 }  // namespace
 
 CTransEffectFilter::CTransEffectFilter(const FilterPlatform& platform)
     : m_clock(platform.clock ? *platform.clock : MonotonicClock::Instance()),
       m_sound(RequireSound(platform.sound)),
-      m_calendarSeconds(platform.calendarSeconds ? platform.calendarSeconds : &CalendarSeconds),
+      m_warnings(platform.warnings),
+      m_startWorker(platform.startWorker),
+      m_files(Resolve("data")),
+      m_faceList(m_clock, platform.calendarSeconds ? platform.calendarSeconds : &CalendarSeconds),
       m_lastTick(m_clock.NowMs())
 {
-    if (platform.startWorker) {
-        m_detectThread = std::thread([this] {
-            CDetectWorker worker(*this);
-            worker.Run();
-        });
-    }
+    m_stepFaces.reserve(4);
 }
 
 CTransEffectFilter::~CTransEffectFilter()
 {
-    // The worker is joined, not abandoned: it may hold the face lock or own
-    // memory, so it must finish before any face or image is freed. Its
-    // sleeps wake at once on the stop request and a detection pass on the
-    // reduced frame is short, so this returns quickly.
-    StopWorker();
-    std::lock_guard lock(m_faceLock);
-    m_faces.clear();
+    Stop();
 }
 
-void CTransEffectFilter::StopWorker()
+CTransEffectFilter::DataFiles CTransEffectFilter::Resolve(const std::string& dir) const
 {
-    {
-        std::lock_guard lock(m_stopMutex);
-        m_stopDetect.store(1);
+    DataFiles files;
+    files.dir = dir;
+    const std::string installed = InstalledDataDir();
+    for (size_t i = 0; i < files.cascades.size(); ++i)
+        files.cascades[i] = ResolveDataFile(dir, CDetectWorker::kCascadeFiles[i], installed);
+    for (size_t i = 0; i < files.sounds.size(); ++i)
+        files.sounds[i] = ResolveDataFile(dir, kSoundFiles[i], installed);
+    return files;
+}
+
+void CTransEffectFilter::ReportMissingSounds(const DataFiles& files)
+{
+    if (!m_warnings)
+        return;
+    for (const std::string& path : files.sounds) {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec))
+            m_warnings->Warn(Warning::MissingDataFile, path, "sound file not found; that sound stays silent");
     }
-    m_stopWake.notify_all();
+}
+
+void CTransEffectFilter::Start()
+{
+    std::lock_guard life(m_lifeLock);
+    DataFiles files = Resolve(GetDataDir());
+    {
+        std::lock_guard lock(m_settingsLock);
+        if (m_started)
+            return;
+        m_files = files;
+    }
+    ReportMissingSounds(files);
+    m_faceList.Clear();
+    m_faceList.ClearStop();
+    auto worker = std::make_unique<CDetectWorker>(m_faceList, m_warnings);
+    worker->LoadCascades(files.cascades);
+    {
+        std::lock_guard lock(m_settingsLock);
+        m_worker = std::move(worker);
+        m_started = true;
+    }
+    if (m_startWorker) {
+        CDetectWorker* w = m_worker.get();
+        m_detectThread = std::thread([w] { w->Run(); });
+    }
+}
+
+void CTransEffectFilter::Stop()
+{
+    std::lock_guard life(m_lifeLock);
+    // The worker is joined, not abandoned: a stop request ends its waits at
+    // once, and a pass runs on a copy of bounded size, so this waits for one
+    // short pass at most.
+    m_faceList.RequestStop();
     if (m_detectThread.joinable())
         m_detectThread.join();
+    std::unique_ptr<CDetectWorker> worker;
+    {
+        std::lock_guard lock(m_settingsLock);
+        worker = std::move(m_worker);
+        m_started = false;
+    }
+    worker.reset();
+    m_sound.Stop();
+    m_faceList.Clear();
 }
 
-bool CTransEffectFilter::WaitForStop(uint32_t ms)
+void CTransEffectFilter::SilenceSounds()
 {
-    std::unique_lock lock(m_stopMutex);
-    return m_stopWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_stopDetect.load() != 0; });
+    m_sound.Stop();
+}
+
+void CTransEffectFilter::SetDataDir(std::string dir)
+{
+    // The file system is looked at here, on the caller's thread, never in
+    // the frame step.
+    DataFiles files = Resolve(dir);
+    bool started = false;
+    {
+        std::lock_guard lock(m_settingsLock);
+        m_files = files;
+        started = m_started;
+        if (m_worker)
+            m_worker->ReloadCascades(files.cascades);
+    }
+    if (started)
+        ReportMissingSounds(files);
+}
+
+std::string CTransEffectFilter::GetDataDir() const
+{
+    std::lock_guard lock(m_settingsLock);
+    return m_files.dir;
+}
+
+std::string CTransEffectFilter::SoundFile(Sound sound) const
+{
+    std::lock_guard lock(m_settingsLock);
+    return m_files.sounds[static_cast<size_t>(sound)];
+}
+
+void CTransEffectFilter::PlaySound(Sound sound, bool loop)
+{
+    m_sound.Play(SoundFile(sound), loop);
 }
 
 void CTransEffectFilter::BuildWorkImages(int width, int height)
@@ -79,7 +172,6 @@ void CTransEffectFilter::BuildWorkImages(int width, int height)
     // New images start cleared, so that the first frame after a (re)build
     // shows black rather than whatever the allocator left behind.
     m_pFrame = cv::Mat();
-    m_pDetectImage = cv::Mat::zeros(height, width, CV_8UC(m_channels));
     m_pHudMask = cv::Mat::zeros(height, width, CV_8UC(m_channels));
     m_panelHeight = height / 8;
     BuildHudMask();
@@ -88,6 +180,7 @@ void CTransEffectFilter::BuildWorkImages(int width, int height)
     m_pPyramid.clear();
     m_pPrevPyramid.clear();
     m_pyramidReady = false;
+    m_pyramidRoi = cv::Rect();
 }
 
 void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_t stride)
@@ -101,26 +194,21 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
         m_textClock = static_cast<uint32_t>(std::min<uint64_t>(grown, kTextClockCap));
     }
 
-    {
-        std::lock_guard lock(m_faceLock);
-        if (m_pPrevGrey.cols != width || m_pPrevGrey.rows != height)
-            BuildWorkImages(width, height);
-    }
+    if (m_pPrevGrey.cols != width || m_pPrevGrey.rows != height)
+        BuildWorkImages(width, height);
     // A header over the frame's own pixels: every pass works in place.
     m_pFrame = cv::Mat(height, width, CV_8UC4, pixels, stride);
 
-    if (m_detectPending.load() == 0) {
-        {
-            std::lock_guard lock(m_faceLock);
-            m_pFrame.copyTo(m_pDetectImage);
-        }
-        m_detectPending.store(1);
-    }
+    // The worker gets this frame, shrunk, when it waits for one.
+    m_faceList.OfferFrame(m_pFrame);
 
     cv::cvtColor(m_pFrame, m_curGrey, cv::COLOR_BGRA2GRAY);
 
-    std::lock_guard lock(m_faceLock);
+    m_faceList.Snapshot(m_stepFaces);
     TrackFaces(m_curGrey);
+    // A detection the worker made is placed on this frame's colour picture,
+    // after tracking: its points are where the face is now.
+    m_faceList.PlaceDetection(m_pFrame, m_stepFaces);
 
     // The previous grey picture is shown; this frame's becomes the previous.
     std::swap(m_pPrevGrey, m_curGrey);
@@ -132,76 +220,48 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     CFaceData* current = UpdateFaces();
     ShadePass();
     DrawOverlay(current);
-    m_prevFaceCount = static_cast<int>(m_faces.size());
+    m_prevFaceCount = m_faceCountNow;
     m_pFrame = cv::Mat();
 }
 
 void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
 {
-    if (m_faces.empty()) {
-        // Nothing is followed: no pyramid is built, and the next frame with a
-        // face builds the previous one afresh.
+    // The flow pyramids cover the followed points with a margin; a region
+    // that still holds them is kept, so that this frame's pyramid serves as
+    // the next frame's previous one.
+    cv::Rect bounds;
+    for (const CFaceData* face : m_stepFaces)
+        bounds |= face->PointBounds();
+    if (bounds.empty()) {
+        // Nothing to follow: no pyramid is built, and the next frame with
+        // points builds the previous one afresh.
         m_pyramidReady = false;
+        for (CFaceData* face : m_stepFaces)
+            face->Track({}, {}, {});
         return;
     }
-    // One pyramid per frame serves every face, and the next frame as its
-    // previous pyramid (the frame step swaps them after tracking).
-    if (!m_pyramidReady)
-        cv::buildOpticalFlowPyramid(m_pPrevGrey, m_pPrevPyramid, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
-    cv::buildOpticalFlowPyramid(curGrey, m_pPyramid, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
-    for (auto& face : m_faces)
-        face->Track(m_pPrevGrey, curGrey, m_pPrevPyramid, m_pPyramid);
+    const cv::Rect frame(0, 0, curGrey.cols, curGrey.rows);
+    const auto grow = [&](const cv::Rect& r, int by) {
+        return cv::Rect(r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by) & frame;
+    };
+    const cv::Rect needed = m_wholeFramePyramids ? frame : grow(bounds, kTrackMargin);
+    if (!m_pyramidReady || (m_pyramidRoi & needed) != needed) {
+        m_pyramidRoi = m_wholeFramePyramids ? frame : grow(bounds, kTrackMargin + kRegionSlack);
+        cv::buildOpticalFlowPyramid(m_pPrevGrey(m_pyramidRoi), m_pPrevPyramid, CFaceData::kFlowWindow,
+                                    CFaceData::kFlowLevels);
+    }
+    cv::buildOpticalFlowPyramid(curGrey(m_pyramidRoi), m_pPyramid, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
+    const cv::Point2f origin(static_cast<float>(m_pyramidRoi.x), static_cast<float>(m_pyramidRoi.y));
+    for (CFaceData* face : m_stepFaces)
+        face->Track(m_pPrevPyramid, m_pPyramid, origin);
     m_pyramidReady = true;
 }
 
 void CTransEffectFilter::ResetFaces()
 {
-    std::lock_guard lock(m_faceLock);
-    for (auto it = m_faces.begin(); it != m_faces.end();) {
-        m_sound.Play(DataFile("lost.wav"), false);
-        it = m_faces.erase(it);
-    }
-}
-
-uint64_t CTransEffectFilter::GetHighScore()
-{
-    std::lock_guard lock(m_faceLock);
-    return m_highScore;
-}
-
-void CTransEffectFilter::SetHighScore(uint64_t value)
-{
-    std::lock_guard lock(m_faceLock);
-    m_highScore = value;
-}
-
-uint64_t CTransEffectFilter::GetScore()
-{
-    std::lock_guard lock(m_faceLock);
-    return m_score;
-}
-
-void CTransEffectFilter::SetDataDir(std::string dir)
-{
-    std::lock_guard lock(m_settingsLock);
-    m_dataDir = std::move(dir);
-}
-
-std::string CTransEffectFilter::GetDataDir() const
-{
-    std::lock_guard lock(m_settingsLock);
-    return m_dataDir;
-}
-
-std::string CTransEffectFilter::DataFile(const std::string& name) const
-{
-    return ResolveDataFile(GetDataDir(), name);
-}
-
-size_t CTransEffectFilter::FaceCount()
-{
-    std::lock_guard lock(m_faceLock);
-    return m_faces.size();
+    // The faces leave the list at once; the frame step frees them.
+    for (size_t n = m_faceList.DropAll(); n > 0; --n)
+        PlaySound(Sound::Lost, false);
 }
 
 }  // namespace quell

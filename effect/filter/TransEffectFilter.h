@@ -1,15 +1,15 @@
-// CTransEffectFilter: the frame step of the effect and the state it shares
-// with the detection worker and the control interface.
+// CTransEffectFilter: the frame step of the effect, its start and stop, and
+// the control interface.
 #pragma once
 
-#include "faces/FaceData.h"
+#include "faces/FaceList.h"
 #include "platform/Clock.h"
-#include "platform/SoundPlayer.h"
+#include "platform/ISoundPlayer.h"
 
 #include <opencv2/core.hpp>
 
+#include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,26 +21,44 @@
 namespace quell {
 
 class CDetectWorker;
+class CHudText;
+class IWarningSink;
 
-// The platform services the filter borrows; both must outlive it.
+// The platform services the filter borrows; they must outlive it.
 struct FilterPlatform {
     IClock* clock = nullptr;
     ISoundPlayer* sound = nullptr;
-    // Start the detection worker thread with the filter. Tests that drive
-    // detection passes by hand turn it off.
+    // Run the detection worker on a thread of its own between Start() and
+    // Stop(). Tests that drive detection passes by hand turn it off.
     bool startWorker = true;
     // Calendar time in seconds, the seed of each new face's profile roll;
     // null reads the system time.
     uint32_t (*calendarSeconds)() = nullptr;
+    // Hears of data files that cannot be used; may be null.
+    IWarningSink* warnings = nullptr;
 };
+
+// The sounds of the effect, in the order of kSoundFiles.
+enum class Sound : int { Count, Point1, Point2, Point3, Point4, Point5, Point6, Lost };
+inline constexpr std::array<const char*, 8> kSoundFiles = {"count.wav",  "point1.wav", "point2.wav", "point3.wav",
+                                                           "point4.wav", "point5.wav", "point6.wav", "lost.wav"};
 
 class CTransEffectFilter {
 public:
     explicit CTransEffectFilter(const FilterPlatform& platform);
-    virtual ~CTransEffectFilter();
+    ~CTransEffectFilter();
 
     CTransEffectFilter(const CTransEffectFilter&) = delete;
     CTransEffectFilter& operator=(const CTransEffectFilter&) = delete;
+
+    // Acquires what streaming needs: finds the data files (reporting the
+    // missing ones), loads the cascades and starts the detection worker.
+    // Stop() ends the worker, silences the sounds and forgets the followed
+    // faces; no thread of the filter runs after it. Both may be repeated.
+    void Start();
+    void Stop();
+    // Stops whatever sound plays (the stream paused).
+    void SilenceSounds();
 
     // Runs the frame step on a BGRx frame in place. `stride` is the length of
     // one row in bytes, at least 4 * width. The frame that leaves holds the
@@ -49,37 +67,49 @@ public:
 
     // Control interface: drops every followed face with the lost sound.
     void ResetFaces();
-    uint64_t GetHighScore();
-    void SetHighScore(uint64_t value);
-    uint64_t GetScore();
+    uint64_t GetHighScore() const { return m_highScore.load(std::memory_order_relaxed); }
+    void SetHighScore(uint64_t value) { m_highScore.store(value, std::memory_order_relaxed); }
+    uint64_t GetScore() const { return m_score.load(std::memory_order_relaxed); }
 
     // Folder the data files are read from; relative paths are taken from the
     // current directory. When a file is missing there, the data folder
-    // installed beside the plugin is used.
+    // installed with the plugin is used. The files are looked up here, once
+    // per change, never per frame.
     void SetDataDir(std::string dir);
     std::string GetDataDir() const;
-    // Full path of data file `name` as it is to be opened now.
-    std::string DataFile(const std::string& name) const;
+    // Full path of a data file as it is to be opened now.
+    std::string SoundFile(Sound sound) const;
 
-    // Asks the detection worker to end and waits for it. Safe to call twice.
-    void StopWorker();
-    // Sleeps up to `ms` milliseconds of real time; returns early, with true,
-    // once the worker has been asked to stop.
-    bool WaitForStop(uint32_t ms);
+    // The followed faces and the worker's hand-off.
+    CFaceList& Faces() { return m_faceList; }
+    size_t FaceCount() const { return m_faceList.Count(); }
 
-    // Test access: the number of followed faces, taken under the lock.
-    size_t FaceCount();
-    // Test access: runs `fn` on the face list while holding the face lock.
-    template <typename Fn>
-    void WithFaces(Fn&& fn)
-    {
-        std::lock_guard lock(m_faceLock);
-        fn(m_faces);
-    }
+    // Read-outs of the frame step's own state, for tests; call them from the
+    // thread that runs the frame step.
+    uint32_t TextClock() const { return m_textClock; }
+    uint32_t LastTick() const { return m_lastTick; }
+    int PanelHeight() const { return m_panelHeight; }
+    int GaugeBase() const { return m_gaugeBase; }
+    const cv::Mat& PrevGrey() const { return m_pPrevGrey; }
+    const cv::Mat& HudMask() const { return m_pHudMask; }
+    // The overlay's fonts and layouts, made on first use.
+    CHudText& Hud();
+    // The region the last frame's flow pyramids cover.
+    cv::Rect PyramidRegion() const { return m_pyramidRoi; }
+    // Whether the flow pyramids cover the whole frame instead of the region
+    // around the followed points (tests compare both).
+    void SetWholeFramePyramids(bool whole) { m_wholeFramePyramids = whole; }
 
 private:
-    friend class CDetectWorker;
-    friend struct FilterTestAccess;  // tests read the private state
+    struct DataFiles {
+        std::string dir;
+        std::array<std::string, 3> cascades;
+        std::array<std::string, kSoundFiles.size()> sounds;
+    };
+    DataFiles Resolve(const std::string& dir) const;
+    // Reports the sound files of `files` that are not there.
+    void ReportMissingSounds(const DataFiles& files);
+    void PlaySound(Sound sound, bool loop);
 
     void BuildWorkImages(int width, int height);
     void TrackFaces(const cv::Mat& curGrey);
@@ -87,6 +117,9 @@ private:
     // lost faces, keeps the scores; returns the face whose measurement is
     // shown, or null.
     CFaceData* UpdateFaces();
+    // Runs the sound and blink stage of the current face (null: none) and
+    // returns whether the power text is visible; `shown` receives its value.
+    bool PowerStage(CFaceData* current, uint64_t& shown);
     // Overlay (Hud.cpp).
     void BuildHudMask();
     void TintPass();
@@ -95,42 +128,42 @@ private:
 
     IClock& m_clock;
     ISoundPlayer& m_sound;
-    uint32_t (*m_calendarSeconds)();
+    IWarningSink* m_warnings;
+    const bool m_startWorker;
 
-    // Lock order: m_faceLock before m_settingsLock. The sound player's own
-    // lock is a leaf: requests may be posted while holding either.
-    // m_faceLock guards m_faces, every face record, m_pDetectImage, the
-    // building of the work images and the scores.
-    std::recursive_mutex m_faceLock;
-    mutable std::mutex m_settingsLock;  // guards m_dataDir
-    std::string m_dataDir = "data";
+    // Lock order: m_lifeLock, then m_settingsLock, then the worker's reload
+    // lock. The face list's lock and the sound player's lock are leaves:
+    // nothing else is taken while they are held.
+    std::mutex m_lifeLock;              // serialises Start() and Stop()
+    mutable std::mutex m_settingsLock;  // guards m_files and m_worker (pointer)
+    DataFiles m_files;
+    bool m_started = false;  // guarded by m_settingsLock
+    std::unique_ptr<CDetectWorker> m_worker;
+    std::thread m_detectThread;
 
+    CFaceList m_faceList;
+    std::atomic<uint64_t> m_score{0};
+    std::atomic<uint64_t> m_highScore{0};
+
+    // The frame step's own state, touched by the streaming thread only.
     cv::Mat m_pFrame;          // header over the current frame's pixels
-    cv::Mat m_pDetectImage;    // colour copy handed to the detection worker
     cv::Mat m_pHudMask;        // panel mask: first byte 255 inside the panel
     cv::Mat m_pPrevGrey;       // grey picture of the previous frame
     cv::Mat m_curGrey;         // grey picture of this frame (reused buffer)
     std::vector<cv::Mat> m_pPyramid;      // flow pyramid of this frame
     std::vector<cv::Mat> m_pPrevPyramid;  // flow pyramid of the previous frame
-    bool m_pyramidReady = false;          // m_pPrevPyramid holds m_pPrevGrey's pyramid
+    bool m_pyramidReady = false;          // m_pPrevPyramid holds m_pPrevGrey's pyramid over m_pyramidRoi
+    cv::Rect m_pyramidRoi;
+    bool m_wholeFramePyramids = false;
+    std::vector<CFaceData*> m_stepFaces;  // the faces of this step
     uint32_t m_lastTick;
-    std::vector<std::unique_ptr<CFaceData>> m_faces;
-    std::atomic<int> m_stopDetect{0};
-    uint64_t m_score = 0;
-    uint64_t m_highScore = 0;
-    std::atomic<int> m_detectPending{0};
-    int m_channels = 4;
+    const int m_channels = 4;
     uint32_t m_textClock = 0;
     int m_panelHeight = 0;
     int m_gaugeBase = 0;
     int m_prevFaceCount = 0;
+    int m_faceCountNow = 0;  // faces kept by this step
 
-    std::mutex m_stopMutex;  // pairs with m_stopWake for interruptible sleeps
-    std::condition_variable m_stopWake;
-    std::thread m_detectThread;  // last: started once everything else exists
-
-    // Overlay and measurement helpers (Hud.cpp, HudText.cpp, Measurement.cpp).
-    friend struct HudTestAccess;  // overlay tests pin the clock of the score line
     // A stretch [begin, end) of one row that lies inside the panel mask.
     struct PanelRun {
         int begin;
@@ -138,13 +171,8 @@ private:
     };
     // Deletes the overlay's text state where its type is complete.
     struct HudTextDeleter {
-        void operator()(class CHudText* hud) const;
+        void operator()(CHudText* hud) const;
     };
-    // Runs the sound and blink stage of the current face (null: none) and
-    // returns whether the power text is visible; `shown` receives its value.
-    bool PowerStage(CFaceData* current, uint64_t& shown);
-    // The overlay's fonts and layouts, made on first use.
-    CHudText& Hud();
     std::unique_ptr<CHudText, HudTextDeleter> m_hud;
     // The panel mask as runs per row, so that the pixel passes need not read
     // the mask: row y's runs are m_panelRuns[m_panelRowFirst[y] ..

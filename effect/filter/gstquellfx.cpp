@@ -3,6 +3,7 @@
 
 #include "filter/TransEffectFilter.h"
 #include "platform/SoundPlayer.h"
+#include "platform/Warnings.h"
 
 #include <gst/video/video.h>
 
@@ -34,10 +35,21 @@ static GstStaticPadTemplate sink_template =
 static GstStaticPadTemplate src_template =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(QUELL_FX_CAPS));
 
-// C++ state of one element. The sound player is declared first so that it
-// outlives the filter, which borrows it.
+// Posts the effect's warnings on the element's bus (from any thread).
+class ElementWarnings final : public quell::IWarningSink {
+public:
+    explicit ElementWarnings(GstElement* element) : m_element(element) {}
+    void Warn(quell::Warning what, const std::string& file, const std::string& detail) override;
+
+private:
+    GstElement* m_element;  // the element owns this object
+};
+
+// C++ state of one element. The sound player and the warning sink are
+// declared first so that they outlive the filter, which borrows them.
 struct GstQuellFxState {
-    std::unique_ptr<quell::ISoundPlayer> ownSound;
+    std::unique_ptr<quell::PlaybinSoundPlayer> ownSound;
+    std::unique_ptr<ElementWarnings> warnings;
     std::unique_ptr<quell::CTransEffectFilter> filter;
     bool warnedFrameFailure = false;
 };
@@ -55,6 +67,9 @@ GST_ELEMENT_REGISTER_DEFINE(quellfx, "quellfx", GST_RANK_NONE, GST_TYPE_QUELL_FX
 static void gst_quell_fx_set_property(GObject* object, guint prop_id, const GValue* value, GParamSpec* pspec);
 static void gst_quell_fx_get_property(GObject* object, guint prop_id, GValue* value, GParamSpec* pspec);
 static void gst_quell_fx_finalize(GObject* object);
+static GstStateChangeReturn gst_quell_fx_change_state(GstElement* element, GstStateChange transition);
+static gboolean gst_quell_fx_start(GstBaseTransform* trans);
+static gboolean gst_quell_fx_stop(GstBaseTransform* trans);
 static gboolean gst_quell_fx_set_info(GstVideoFilter* filter, GstCaps* incaps, GstVideoInfo* in_info,
                                       GstCaps* outcaps, GstVideoInfo* out_info);
 static GstFlowReturn gst_quell_fx_transform_frame_ip(GstVideoFilter* filter, GstVideoFrame* frame);
@@ -64,6 +79,7 @@ static void gst_quell_fx_class_init(GstQuellFxClass* klass)
 {
     GObjectClass* gobject_class = G_OBJECT_CLASS(klass);
     GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+    GstBaseTransformClass* trans_class = GST_BASE_TRANSFORM_CLASS(klass);
     GstVideoFilterClass* vfilter_class = GST_VIDEO_FILTER_CLASS(klass);
 
     GST_DEBUG_CATEGORY_INIT(gst_quell_fx_debug, "quellfx", 0, "Quellvisor power meter effect");
@@ -102,26 +118,50 @@ static void gst_quell_fx_class_init(GstQuellFxClass* klass)
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_add_static_pad_template(element_class, &src_template);
 
+    element_class->change_state = GST_DEBUG_FUNCPTR(gst_quell_fx_change_state);
+    trans_class->start = GST_DEBUG_FUNCPTR(gst_quell_fx_start);
+    trans_class->stop = GST_DEBUG_FUNCPTR(gst_quell_fx_stop);
     vfilter_class->set_info = GST_DEBUG_FUNCPTR(gst_quell_fx_set_info);
     vfilter_class->transform_frame_ip = GST_DEBUG_FUNCPTR(gst_quell_fx_transform_frame_ip);
 }
 
-static std::unique_ptr<quell::CTransEffectFilter> MakeFilter(quell::IClock* clock, quell::ISoundPlayer* sound,
+void ElementWarnings::Warn(quell::Warning what, const std::string& file, const std::string& detail)
+{
+    switch (what) {
+    case quell::Warning::MissingDataFile:
+        GST_ELEMENT_WARNING(m_element, RESOURCE, NOT_FOUND, ("Data file \"%s\" was not found.", file.c_str()),
+                            ("%s", detail.c_str()));
+        break;
+    case quell::Warning::UnreadableDataFile:
+        GST_ELEMENT_WARNING(m_element, RESOURCE, READ, ("Data file \"%s\" cannot be used.", file.c_str()),
+                            ("%s", detail.c_str()));
+        break;
+    case quell::Warning::DetectionOff:
+        GST_ELEMENT_WARNING(m_element, RESOURCE, NOT_FOUND, ("Face detection is off: no face cascade could be loaded."),
+                            ("%s", detail.c_str()));
+        break;
+    }
+}
+
+static std::unique_ptr<quell::CTransEffectFilter> MakeFilter(GstQuellFxState& state, quell::IClock* clock,
+                                                             quell::ISoundPlayer* sound,
                                                              uint32_t (*calendarSeconds)() = nullptr)
 {
     quell::FilterPlatform platform;
     platform.clock = clock;
     platform.sound = sound;
     platform.calendarSeconds = calendarSeconds;
+    platform.warnings = state.warnings.get();
     return std::make_unique<quell::CTransEffectFilter>(platform);
 }
 
 static void gst_quell_fx_init(GstQuellFx* self)
 {
+    // Nothing here starts a thread or opens a file: that waits for start().
     self->state = new GstQuellFxState;
     self->state->ownSound = std::make_unique<quell::PlaybinSoundPlayer>();
-    self->state->filter = MakeFilter(nullptr, self->state->ownSound.get());
-    self->state->filter->SetDataDir(DEFAULT_DATA_DIR);
+    self->state->warnings = std::make_unique<ElementWarnings>(GST_ELEMENT(self));
+    self->state->filter = MakeFilter(*self->state, nullptr, self->state->ownSound.get());
     // Frames are changed in place and leave with the caps they came with.
     gst_base_transform_set_in_place(GST_BASE_TRANSFORM(self), TRUE);
 }
@@ -171,6 +211,42 @@ static void gst_quell_fx_reset_faces(GstQuellFx* self)
     self->state->filter->ResetFaces();
 }
 
+static GstStateChangeReturn gst_quell_fx_change_state(GstElement* element, GstStateChange transition)
+{
+    GstQuellFx* self = GST_QUELL_FX(element);
+    // Leaving PLAYING silences the effect: a counting loop must not go on
+    // over a paused or stopped picture.
+    if (transition == GST_STATE_CHANGE_PLAYING_TO_PAUSED)
+        self->state->filter->SilenceSounds();
+    return GST_ELEMENT_CLASS(gst_quell_fx_parent_class)->change_state(element, transition);
+}
+
+static gboolean gst_quell_fx_start(GstBaseTransform* trans)
+{
+    GstQuellFx* self = GST_QUELL_FX(trans);
+    GST_DEBUG_OBJECT(self, "start");
+    try {
+        self->state->ownSound->Open();
+        self->state->filter->Start();
+    } catch (const std::exception& e) {
+        GST_ELEMENT_ERROR(self, LIBRARY, INIT, ("The effect could not start."), ("%s", e.what()));
+        self->state->filter->Stop();
+        self->state->ownSound->Close();
+        return FALSE;
+    }
+    self->state->warnedFrameFailure = false;
+    return TRUE;
+}
+
+static gboolean gst_quell_fx_stop(GstBaseTransform* trans)
+{
+    GstQuellFx* self = GST_QUELL_FX(trans);
+    GST_DEBUG_OBJECT(self, "stop");
+    self->state->filter->Stop();
+    self->state->ownSound->Close();
+    return TRUE;
+}
+
 static gboolean gst_quell_fx_set_info(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in_info, GstCaps*,
                                       GstVideoInfo*)
 {
@@ -206,8 +282,9 @@ static GstFlowReturn gst_quell_fx_transform_frame_ip(GstVideoFilter* vfilter, Gs
 static void gst_quell_fx_finalize(GObject* object)
 {
     GstQuellFx* self = GST_QUELL_FX(object);
-    // The filter joins its worker before the sound player it borrows goes.
+    // The filter ends its worker before the sound player it borrows goes.
     self->state->filter.reset();
+    self->state->ownSound.reset();
     delete self->state;
     self->state = nullptr;
     G_OBJECT_CLASS(gst_quell_fx_parent_class)->finalize(object);
@@ -223,7 +300,7 @@ void SetElementPlatformForTesting(GstElement* element, IClock* clock, ISoundPlay
     const std::string dataDir = state.filter->GetDataDir();
     const uint64_t highScore = state.filter->GetHighScore();
     state.filter.reset();
-    state.filter = MakeFilter(clock, sound ? sound : state.ownSound.get(), calendarSeconds);
+    state.filter = MakeFilter(state, clock, sound ? sound : state.ownSound.get(), calendarSeconds);
     state.filter->SetDataDir(dataDir);
     state.filter->SetHighScore(highScore);
 }

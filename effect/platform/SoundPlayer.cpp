@@ -6,16 +6,33 @@
 
 namespace quell {
 
-PlaybinSoundPlayer::PlaybinSoundPlayer(std::string audioSink)
-    : m_audioSink(std::move(audioSink)), m_thread([this] { Run(); })
-{
-}
+PlaybinSoundPlayer::PlaybinSoundPlayer(std::string audioSink) : m_audioSink(std::move(audioSink)) {}
 
 PlaybinSoundPlayer::~PlaybinSoundPlayer()
 {
+    Close();
+}
+
+void PlaybinSoundPlayer::Open()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_open)
+        return;
+    m_quit = false;
+    m_request.reset();
+    m_endOfStream = m_error = false;
+    m_open = true;
+    m_thread = std::thread([this] { Run(); });
+}
+
+void PlaybinSoundPlayer::Close()
+{
     {
         std::lock_guard lock(m_mutex);
+        if (!m_open)
+            return;
         m_quit = true;
+        m_open = false;
     }
     m_wake.notify_one();
     m_thread.join();
@@ -25,6 +42,8 @@ void PlaybinSoundPlayer::Play(const std::string& path, bool loop)
 {
     {
         std::lock_guard lock(m_mutex);
+        if (!m_open)
+            return;
         m_request = Request{path, loop};
     }
     m_wake.notify_one();
@@ -34,6 +53,8 @@ void PlaybinSoundPlayer::Stop()
 {
     {
         std::lock_guard lock(m_mutex);
+        if (!m_open)
+            return;
         m_request = Request{};
     }
     m_wake.notify_one();
@@ -73,6 +94,7 @@ void PlaybinSoundPlayer::Run()
         gst_object_unref(m_playbin);
         m_playbin = nullptr;
     }
+    m_playbinFailed = false;
 }
 
 bool PlaybinSoundPlayer::EnsurePlaybin()

@@ -1,6 +1,8 @@
 // Sound output of the effect: fire-and-forget playback of short sound files.
 #pragma once
 
+#include "platform/ISoundPlayer.h"
+
 #include <gst/gst.h>
 
 #include <atomic>
@@ -13,21 +15,11 @@
 
 namespace quell {
 
-// Plays one sound at a time: a new sound stops the one playing. Calls never
-// block and never fail; a missing file or a machine without audio output is
-// simply silent.
-class ISoundPlayer {
-public:
-    virtual ~ISoundPlayer() = default;
-    // Plays `path` once, or over and over when `loop` is set.
-    virtual void Play(const std::string& path, bool loop) = 0;
-    // Stops whatever is playing.
-    virtual void Stop() = 0;
-};
-
 // Plays through a GStreamer playbin owned by a thread of its own, so that the
 // caller (the streaming thread) only posts a request. The newest request wins.
-// Looping restarts the sound by seeking to its start at end of stream.
+// Looping restarts the sound by seeking to its start at end of stream. The
+// thread and the playbin exist only between Open() and Close(); requests
+// outside that time are ignored.
 class PlaybinSoundPlayer final : public ISoundPlayer {
 public:
     // `audioSink`: the audio sink as a gst-launch description (for example
@@ -40,6 +32,10 @@ public:
 
     void Play(const std::string& path, bool loop) override;
     void Stop() override;
+    // Starts the player's thread; Close() silences it, ends the thread and
+    // frees the playbin. Both may be repeated.
+    void Open();
+    void Close();
 
     // Counters for diagnostics and tests.
     uint64_t SoundsStarted() const { return m_started.load(); }
@@ -70,12 +66,13 @@ private:
     bool m_endOfStream = false;
     bool m_error = false;
     bool m_quit = false;
+    bool m_open = false;
 
     std::atomic<uint64_t> m_started{0};
     std::atomic<uint64_t> m_restarts{0};
     std::atomic<uint64_t> m_ended{0};
 
-    std::thread m_thread;  // last: starts after every other member exists
+    std::thread m_thread;  // runs Run() between Open() and Close()
 };
 
 }  // namespace quell

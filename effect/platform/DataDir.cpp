@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
+// QUELL_PLUGIN_TO_DATA, set by the build: the installed data folder relative
+// to the installed plugin folder (e.g. "../../../share/quellfx/data").
+
 namespace quell {
 
 namespace fs = std::filesystem;
@@ -18,44 +21,60 @@ bool IsFile(const fs::path& p)
     return fs::is_regular_file(p, ec);
 }
 
+bool IsFolder(const fs::path& p)
+{
+    std::error_code ec;
+    return fs::is_directory(p, ec);
+}
+
 }  // namespace
+
+std::string DataDirForModule(const std::string& moduleDir)
+{
+    if (moduleDir.empty())
+        return {};
+    const fs::path dir(moduleDir);
+    for (const fs::path& candidate : {dir / "data", (dir / QUELL_PLUGIN_TO_DATA).lexically_normal()}) {
+        if (IsFolder(candidate))
+            return candidate.string();
+    }
+    return {};
+}
 
 std::string InstalledDataDir()
 {
     // The module's own folder never changes while it is loaded: look it up
     // once. Its data folder is checked on every call, since a build may
     // fill it later.
-    static const fs::path moduleDir = [] {
+    static const std::string moduleDir = [] {
         Dl_info info{};
         // Any symbol of this module locates the module file itself.
         if (dladdr(reinterpret_cast<void*>(&InstalledDataDir), &info) == 0 || info.dli_fname == nullptr)
-            return fs::path();
+            return std::string();
         std::error_code ec;
         const fs::path module = fs::canonical(info.dli_fname, ec);
-        return ec ? fs::path() : module.parent_path();
+        return ec ? std::string() : module.parent_path().string();
     }();
-    if (moduleDir.empty())
-        return {};
-    std::error_code ec;
-    for (const fs::path& candidate : {moduleDir / "data", moduleDir / "quellfx" / "data"}) {
-        if (fs::is_directory(candidate, ec))
-            return candidate.string();
-    }
-    return {};
+    return DataDirForModule(moduleDir);
 }
 
-std::string ResolveDataFile(const std::string& requestedDir, const std::string& name)
+std::string ResolveDataFile(const std::string& requestedDir, const std::string& name,
+                            const std::string& installedDir)
 {
     const fs::path requested = fs::path(requestedDir) / name;
     if (IsFile(requested))
         return requested.string();
-    const std::string installed = InstalledDataDir();
-    if (!installed.empty()) {
-        const fs::path fallback = fs::path(installed) / name;
+    if (!installedDir.empty()) {
+        const fs::path fallback = fs::path(installedDir) / name;
         if (IsFile(fallback))
             return fallback.string();
     }
     return requested.string();
+}
+
+std::string ResolveDataFile(const std::string& requestedDir, const std::string& name)
+{
+    return ResolveDataFile(requestedDir, name, InstalledDataDir());
 }
 
 }  // namespace quell

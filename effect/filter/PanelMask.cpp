@@ -1,0 +1,194 @@
+// The overlay's panel: its mask, its runs per row, the tinted write-back of
+// the grey picture and the shade pass.
+#include "filter/PanelMask.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+
+namespace quell {
+
+namespace {
+
+// Four pixels at a time: plain vector arithmetic that every x86-64 and ARM
+// target turns into SIMD registers, whatever the optimisation level.
+using Pixels4 = uint32_t __attribute__((vector_size(16)));
+using Grey4 = uint8_t __attribute__((vector_size(4)));
+
+constexpr uint32_t kOpaque = 0xFF000000u;
+
+// Grey value g as a pixel outside the panel: (g >> 1, g, g >> 1, 255), the
+// grey picture with blue and red halved.
+template <typename T>
+inline T Tinted(T g)
+{
+    return ((g >> 1) * 0x00010001u) | (g << 8) | kOpaque;
+}
+// Inside the panel: (g, g, g, 255), left for the shade pass.
+template <typename T>
+inline T Plain(T g)
+{
+    return g * 0x00010101u | kOpaque;
+}
+
+// Blue and red 0, green trunc(0.4 * green), the fourth byte kept.
+// g * 205 >> 9 equals trunc(0.4 * g) for every byte value.
+constexpr bool ShadeIsExact()
+{
+    for (uint32_t g = 0; g < 256; ++g)
+        if ((g * 205) >> 9 != static_cast<uint32_t>(0.4 * g))
+            return false;
+    return true;
+}
+static_assert(ShadeIsExact());
+
+template <typename T>
+inline T Shaded(T bgrx)
+{
+    return (bgrx & 0xFF000000u) | ((((bgrx >> 8) & 0xFFu) * 205u >> 9) << 8);
+}
+
+// Writes the pixels [begin, end) of one frame row from the same stretch of
+// the grey row. Rows need not be aligned: pixels move through memcpy, which
+// compiles to plain loads and stores.
+template <bool kTint>
+inline void WriteSpan(const uint8_t* grey, uint8_t* row, int begin, int end)
+{
+    const uint8_t* g = grey + begin;
+    uint8_t* p = row + 4 * static_cast<size_t>(begin);
+    int n = end - begin;
+    for (; n >= 4; n -= 4, g += 4, p += 16) {
+        Grey4 bytes;
+        std::memcpy(&bytes, g, sizeof bytes);
+        const Pixels4 v = __builtin_convertvector(bytes, Pixels4);
+        const Pixels4 out = kTint ? Tinted(v) : Plain(v);
+        std::memcpy(p, &out, sizeof out);
+    }
+    for (; n > 0; --n, ++g, p += 4) {
+        const uint32_t v = *g;
+        const uint32_t out = kTint ? Tinted(v) : Plain(v);
+        std::memcpy(p, &out, sizeof out);
+    }
+}
+
+inline void ShadeSpan(uint8_t* row, int begin, int end)
+{
+    uint8_t* p = row + 4 * static_cast<size_t>(begin);
+    int n = end - begin;
+    for (; n >= 4; n -= 4, p += 16) {
+        Pixels4 v;
+        std::memcpy(&v, p, sizeof v);
+        v = Shaded(v);
+        std::memcpy(p, &v, sizeof v);
+    }
+    for (; n > 0; --n, p += 4) {
+        uint32_t v;
+        std::memcpy(&v, p, sizeof v);
+        v = Shaded(v);
+        std::memcpy(p, &v, sizeof v);
+    }
+}
+
+}  // namespace
+
+void CPanelMask::Build(int width, int height, int panelHeight)
+{
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    m_mask = cv::Mat::zeros(height, width, CV_8UC4);
+    m_runs.clear();
+    m_rowFirst.assign(static_cast<size_t>(height) + 1, 0);
+    m_gaugeBase = 0;
+    if (width == 0 || height == 0)
+        return;
+
+    const int W = width;
+    const int H = height;
+    const int P = panelHeight;
+    const int u = W / 100;  // rim thickness and offset
+    const cv::Scalar white(255, 255, 255, 0);
+
+    const int x1 = static_cast<int>(static_cast<float>(W) / 3.3f);
+    const int x2 = static_cast<int>(static_cast<float>(W) / 2.8f);
+    const int panelTop = H - P - 30;
+    const int stepY = H - H / 15;
+    const std::vector<cv::Point> panel = {{0, panelTop}, {x1, panelTop}, {x2, stepY}, {W, stepY}, {W, H}, {0, H}};
+    const std::vector<cv::Point> window = {{10, H - P - 20}, {P + 20, H - P - 20}, {P + 20, H - 10}, {10, H - 10}};
+
+    // The rim: three lines a little above and to the right of the panel's
+    // upper edge. Frames under 100 pixels wide would get a rim of no
+    // thickness; it is drawn one pixel thick there.
+    const double dx = 1.5 * u;
+    const double dy = 1.5 * (H / 80);
+    const cv::Point r0(-10, static_cast<int>(panelTop - dy));
+    const cv::Point r1(static_cast<int>(x1 + dx), static_cast<int>(panelTop - dy));
+    const cv::Point r2(static_cast<int>(x2 + dx), static_cast<int>(stepY - dy));
+    const cv::Point r3(static_cast<int>(W + dx), static_cast<int>(stepY - dy));
+    const int rim = std::max(1, u);
+    cv::line(m_mask, r0, r1, white, rim, cv::LINE_8, 0);
+    cv::line(m_mask, r1, r2, white, rim, cv::LINE_8, 0);
+    cv::line(m_mask, r2, r3, white, rim, cv::LINE_8, 0);
+
+    // Both outlines in one fill: the scan-line fill alternates inside and
+    // outside at every edge it crosses, so the square inside the panel stays
+    // a black window.
+    cv::fillPoly(m_mask, std::vector<std::vector<cv::Point>>{panel, window}, white, cv::LINE_8, 0);
+
+    m_gaugeBase = static_cast<int>(stepY - dy);
+
+    for (int y = 0; y < H; ++y) {
+        m_rowFirst[y] = static_cast<int>(m_runs.size());
+        const uint8_t* row = m_mask.ptr<uint8_t>(y);
+        for (int x = 0; x < W;) {
+            if (row[4 * x] != 255) {
+                ++x;
+                continue;
+            }
+            const int begin = x;
+            while (x < W && row[4 * x] == 255)
+                ++x;
+            m_runs.push_back({begin, x});
+        }
+    }
+    m_rowFirst[H] = static_cast<int>(m_runs.size());
+}
+
+void CPanelMask::RequireFrame(const cv::Mat& frame) const
+{
+    if (frame.type() != CV_8UC4 || frame.size() != m_mask.size())
+        throw std::invalid_argument("the frame is not a BGRx image of the panel mask's size");
+}
+
+void CPanelMask::WriteBack(const cv::Mat& grey, cv::Mat& frame) const
+{
+    RequireFrame(frame);
+    if (grey.type() != CV_8UC1 || grey.size() != m_mask.size())
+        throw std::invalid_argument("the grey picture is not a one-byte image of the panel mask's size");
+    const int W = frame.cols;
+    for (int y = 0; y < frame.rows; ++y) {
+        const uint8_t* g = grey.ptr<uint8_t>(y);
+        uint8_t* row = frame.ptr<uint8_t>(y);
+        int x = 0;
+        for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i) {
+            WriteSpan<true>(g, row, x, m_runs[i].begin);
+            WriteSpan<false>(g, row, m_runs[i].begin, m_runs[i].end);
+            x = m_runs[i].end;
+        }
+        WriteSpan<true>(g, row, x, W);
+    }
+}
+
+void CPanelMask::Shade(cv::Mat& frame) const
+{
+    RequireFrame(frame);
+    for (int y = 0; y < frame.rows; ++y) {
+        uint8_t* row = frame.ptr<uint8_t>(y);
+        for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i)
+            ShadeSpan(row, m_runs[i].begin, m_runs[i].end);
+    }
+}
+
+}  // namespace quell

@@ -1,0 +1,53 @@
+// CPanelMask: the panel of the overlay for one frame size, as a mask image and
+// as runs per row, and the two pixel passes that depend on it: the write-back
+// of the grey picture (tinted outside the panel) and the shade of the panel.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+namespace quell {
+
+class CPanelMask {
+public:
+    // Draws the panel for a `width` x `height` frame whose panel is
+    // `panelHeight` rows high: the outline with its square window, and the
+    // rim a little above it. Sizes of 0 leave an empty mask.
+    void Build(int width, int height, int panelHeight);
+
+    // Writes the grey picture `grey` (CV_8UC1) into the BGRx frame `frame`
+    // (CV_8UC4, same size as the mask) in one pass: outside the panel tinted
+    // green (g / 2, g, g / 2, 255), inside plain grey (g, g, g, 255). Shade()
+    // then finishes the panel, so that whatever was drawn over the frame in
+    // between is shaded like the grey picture under it.
+    void WriteBack(const cv::Mat& grey, cv::Mat& frame) const;
+    // Inside the panel: blue and red 0, green trunc(0.4 * green), the fourth
+    // byte kept.
+    void Shade(cv::Mat& frame) const;
+
+    // The row on which the gauge stands: the rim's height at the right edge.
+    int GaugeBase() const { return m_gaugeBase; }
+    // The mask itself (CV_8UC4): (255, 255, 255, 0) inside the panel and on
+    // the rim, 0 elsewhere.
+    const cv::Mat& Mask() const { return m_mask; }
+    cv::Size Size() const { return m_mask.size(); }
+
+private:
+    // A stretch [begin, end) of one row that lies inside the mask.
+    struct Run {
+        int begin;
+        int end;
+    };
+    // Checks that `frame` is a CV_8UC4 image of the mask's size.
+    void RequireFrame(const cv::Mat& frame) const;
+
+    cv::Mat m_mask;
+    int m_gaugeBase = 0;
+    // Row y's runs are m_runs[m_rowFirst[y] .. m_rowFirst[y + 1]), so that the
+    // pixel passes never read the mask.
+    std::vector<Run> m_runs;
+    std::vector<int> m_rowFirst;
+};
+
+}  // namespace quell

@@ -1,11 +1,16 @@
 // The marker of a followed face: sight, ray ring, thumbnail and scan line.
 #include "faces/FaceData.h"
+#include "faces/MarkerCircle.h"
 
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <numbers>
+#include <vector>
 
 namespace quell {
 
@@ -20,7 +25,79 @@ constexpr int kThumbMargin = 15;
 // OpenCV refuses a thickness of 0; the drawing it stands for is one pixel.
 int Thickness(int t) { return std::max(t, 1); }
 
+// OpenCV draws circles as polygons in 16.16 fixed point.
+constexpr int kShift = 16;
+constexpr int64_t kOne = int64_t{1} << kShift;
+
+// The cosine and sine of every whole degree 0..360 exactly as OpenCV's
+// polygon builder uses them (its single-precision table, widened), read once
+// from cv::ellipse2Poly on the unit circle: with no rotation it returns the
+// table values themselves.
+struct DegreeTable {
+    std::array<double, 361> cos;
+    std::array<double, 361> sin;
+};
+
+const DegreeTable& Degrees()
+{
+    static const DegreeTable table = [] {
+        DegreeTable t{};
+        std::vector<cv::Point2d> unit;
+        cv::ellipse2Poly(cv::Point2d(0.0, 0.0), cv::Size2d(1.0, 1.0), 0, 0, 360, 1, unit);
+        for (size_t i = 0; i < t.cos.size() && i < unit.size(); ++i) {
+            t.cos[i] = unit[i].x;
+            t.sin[i] = unit[i].y;
+        }
+        return t;
+    }();
+    return table;
+}
+
 }  // namespace
+
+void DrawCircleOutline(cv::Mat& frame, cv::Point centre, int radius, const cv::Scalar& colour, int thickness)
+{
+    radius = std::max(radius, 0);
+    thickness = Thickness(thickness);
+    // Every vertex, rounding included, must fit the int coordinates of
+    // cv::line at 16 fractional bits.
+    constexpr int64_t kLimit = (int64_t{1} << (31 - kShift)) - 2;
+    if (std::abs(int64_t{centre.x}) + radius > kLimit || std::abs(int64_t{centre.y}) + radius > kLimit) {
+        cv::circle(frame, centre, radius, colour, thickness, kLineType);
+        return;
+    }
+
+    // The polygon: a vertex every `step` degrees, fewer for small circles,
+    // each rounded to whole pixels plus a rounded fraction, repeats dropped.
+    const double cx = static_cast<double>(centre.x * kOne);
+    const double cy = static_cast<double>(centre.y * kOne);
+    const double r = static_cast<double>(radius * kOne);
+    const int step = radius < 3 ? 90 : radius < 10 ? 30 : radius < 15 ? 18 : 5;
+    const DegreeTable& deg = Degrees();
+    std::array<cv::Point, 360 / 5 + 2> poly;
+    int n = 0;
+    cv::Point prev(-1, -1);
+    for (int a = 0; a < 360 + step; a += step) {
+        const int angle = std::min(a, 360);
+        const double x = cx + r * deg.cos[angle];
+        const double y = cy + r * deg.sin[angle];
+        cv::Point p;
+        p.x = static_cast<int>(static_cast<int64_t>(cvRound(x / static_cast<double>(kOne))) << kShift);
+        p.y = static_cast<int>(static_cast<int64_t>(cvRound(y / static_cast<double>(kOne))) << kShift);
+        p.x += cvRound(x - p.x);
+        p.y += cvRound(y - p.y);
+        if (n == 0 || p != prev)
+            poly[n++] = prev = p;
+    }
+    if (n == 1)
+        poly[n++] = poly[0];
+
+    // One edge at a time. Every vertex is a shared end, so the round caps
+    // that cv::line adds at both ends of a thick edge are the ones the
+    // polyline draws once per vertex.
+    for (int i = 1; i < n; ++i)
+        cv::line(frame, poly[i - 1], poly[i], colour, thickness, kLineType, kShift);
+}
 
 void CFaceData::DrawMarker(cv::Mat& frame) const
 {
@@ -40,7 +117,7 @@ void CFaceData::DrawMarker(cv::Mat& frame) const
     const cv::Point c(cx, cy);
 
     for (const int r : {A, A + B / 2, 2 * A, 2 * A + B / 2})
-        cv::circle(frame, c, std::max(r, 0), kSightColour, thin, kLineType);
+        DrawCircleOutline(frame, c, r, kSightColour, thin);
 
     auto line = [&](int x0, int y0, int x1, int y1) {
         cv::line(frame, cv::Point(x0, y0), cv::Point(x1, y1), kSightColour, thin, kLineType);

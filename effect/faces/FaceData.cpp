@@ -128,6 +128,13 @@ void CFaceData::Track(const std::vector<cv::Mat>& prevPyramid, const std::vector
         return;
     }
 
+    if (prevPyramid.empty() || pyramid.empty()) {
+        // The points lie wholly outside the frame (it shrank under them):
+        // none can be followed.
+        m_pointCount = 0;
+        m_pPoints.clear();
+        return;
+    }
     m_pPoints.resize(static_cast<size_t>(m_pointCount));
     m_pNextPoints.resize(m_pPoints.size());
     cv::Mat status(1, m_pointCount, CV_8U, m_pStatus.data());

@@ -47,6 +47,7 @@ CTransEffectFilter::CTransEffectFilter(const FilterPlatform& platform)
       m_sound(RequireSound(platform.sound)),
       m_warnings(platform.warnings),
       m_startWorker(platform.startWorker),
+      m_installedDataDir(platform.installedDataDir),
       m_files(Resolve("data")),
       m_faceList(m_clock, platform.calendarSeconds ? platform.calendarSeconds : &CalendarSeconds),
       m_lastTick(m_clock.NowMs())
@@ -63,7 +64,7 @@ CTransEffectFilter::DataFiles CTransEffectFilter::Resolve(const std::string& dir
 {
     DataFiles files;
     files.dir = dir;
-    const std::string installed = InstalledDataDir();
+    const std::string installed = m_installedDataDir ? *m_installedDataDir : InstalledDataDir();
     for (size_t i = 0; i < files.cascades.size(); ++i)
         files.cascades[i] = ResolveDataFile(dir, CDetectWorker::kCascadeFiles[i], installed);
     for (size_t i = 0; i < files.sounds.size(); ++i)
@@ -79,6 +80,8 @@ void CTransEffectFilter::ReportMissingSounds(const DataFiles& files)
         std::error_code ec;
         if (!std::filesystem::is_regular_file(path, ec))
             m_warnings->Warn(Warning::MissingDataFile, path, "sound file not found; that sound stays silent");
+        else if (std::filesystem::file_size(path, ec) == 0 && !ec)
+            m_warnings->Warn(Warning::UnreadableDataFile, path, "sound file is empty; that sound stays silent");
     }
 }
 
@@ -96,7 +99,13 @@ void CTransEffectFilter::Start()
     m_faceList.Clear();
     m_faceList.ClearStop();
     auto worker = std::make_unique<CDetectWorker>(m_faceList, m_warnings);
-    worker->LoadCascades(files.cascades);
+    // The worker thread reads the cascades itself before its first pass, so
+    // that a state change does not wait for them; without a thread they are
+    // read here.
+    if (!m_startWorker)
+        worker->LoadCascades(files.cascades);
+    else
+        worker->ReloadCascades(files.cascades);
     {
         std::lock_guard lock(m_settingsLock);
         m_worker = std::move(worker);
@@ -126,6 +135,12 @@ void CTransEffectFilter::Stop()
     worker.reset();
     m_sound.Stop();
     m_faceList.Clear();
+}
+
+bool CTransEffectFilter::Started() const
+{
+    std::lock_guard lock(m_settingsLock);
+    return m_started;
 }
 
 void CTransEffectFilter::SilenceSounds()
@@ -234,7 +249,8 @@ void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
         bounds |= face->PointBounds();
     if (bounds.empty()) {
         // Nothing to follow: no pyramid is built, and the next frame with
-        // points builds the previous one afresh.
+        // points builds the previous one afresh. Faces without points are
+        // still tracked, so that their timers move on.
         m_pyramidReady = false;
         for (CFaceData* face : m_stepFaces)
             face->Track({}, {}, {});
@@ -245,6 +261,13 @@ void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
         return cv::Rect(r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by) & frame;
     };
     const cv::Rect needed = m_wholeFramePyramids ? frame : grow(bounds, kTrackMargin);
+    if (needed.empty()) {
+        // Every point lies outside the frame.
+        m_pyramidReady = false;
+        for (CFaceData* face : m_stepFaces)
+            face->Track({}, {}, {});
+        return;
+    }
     if (!m_pyramidReady || (m_pyramidRoi & needed) != needed) {
         m_pyramidRoi = m_wholeFramePyramids ? frame : grow(bounds, kTrackMargin + kRegionSlack);
         cv::buildOpticalFlowPyramid(m_pPrevGrey(m_pyramidRoi), m_pPrevPyramid, CFaceData::kFlowWindow,

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +37,9 @@ struct FilterPlatform {
     uint32_t (*calendarSeconds)() = nullptr;
     // Hears of data files that cannot be used; may be null.
     IWarningSink* warnings = nullptr;
+    // The data folder installed with the plugin; unset: found from the
+    // module's own path.
+    std::optional<std::string> installedDataDir;
 };
 
 // The sounds of the effect, in the order of kSoundFiles.
@@ -59,6 +63,8 @@ public:
     void Stop();
     // Stops whatever sound plays (the stream paused).
     void SilenceSounds();
+    // Whether Start() ran without a Stop() since.
+    bool Started() const;
 
     // Runs the frame step on a BGRx frame in place. `stride` is the length of
     // one row in bytes, at least 4 * width. The frame that leaves holds the
@@ -82,6 +88,9 @@ public:
 
     // The followed faces and the worker's hand-off.
     CFaceList& Faces() { return m_faceList; }
+    // The detection worker between Start() and Stop() (null otherwise). With
+    // startWorker off no thread runs it: tests run its passes by hand.
+    CDetectWorker* Worker() { return m_worker.get(); }
     size_t FaceCount() const { return m_faceList.Count(); }
 
     // Read-outs of the frame step's own state, for tests; call them from the
@@ -130,6 +139,7 @@ private:
     ISoundPlayer& m_sound;
     IWarningSink* m_warnings;
     const bool m_startWorker;
+    const std::optional<std::string> m_installedDataDir;
 
     // Lock order: m_lifeLock, then m_settingsLock, then the worker's reload
     // lock. The face list's lock and the sound player's lock are leaves:

@@ -299,10 +299,13 @@ void SetElementPlatformForTesting(GstElement* element, IClock* clock, ISoundPlay
     GstQuellFxState& state = *self->state;
     const std::string dataDir = state.filter->GetDataDir();
     const uint64_t highScore = state.filter->GetHighScore();
+    const bool started = state.filter->Started();
     state.filter.reset();
     state.filter = MakeFilter(state, clock, sound ? sound : state.ownSound.get(), calendarSeconds);
     state.filter->SetDataDir(dataDir);
     state.filter->SetHighScore(highScore);
+    if (started)
+        state.filter->Start();
 }
 
 }  // namespace quell

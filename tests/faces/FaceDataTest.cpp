@@ -251,7 +251,7 @@ protected:
         std::vector<cv::Mat> prevPyr, curPyr;
         cv::buildOpticalFlowPyramid(prev, prevPyr, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
         cv::buildOpticalFlowPyramid(cur, curPyr, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
-        face.Track(prev, cur, prevPyr, curPyr);
+        face.Track(prevPyr, curPyr, cv::Point2f(0, 0));
     }
 };
 

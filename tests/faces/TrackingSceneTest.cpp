@@ -3,11 +3,13 @@
 #include "faces/DetectWorker.h"
 
 #include "filter/TransEffectFilter.h"
-#include "support/FilterAccess.h"
 #include "support/FilterRig.h"
 #include "support/Scene.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace quell {
 namespace {
@@ -27,7 +29,7 @@ protected:
     cv::Point2f Mean()
     {
         cv::Point2f mean(-1, -1);
-        m_filter->WithFaces([&](auto& faces) {
+        m_filter->Faces().WithFaces([&](auto& faces) {
             if (!faces.empty())
                 mean = {faces.front()->m_meanX, faces.front()->m_meanY};
         });
@@ -37,14 +39,15 @@ protected:
     Scene m_scene;
     test::FilterRig m_rig{5000};
     CTransEffectFilter* m_filter = m_rig.filter.get();
-    CDetectWorker* m_worker = m_rig.worker.get();
+
 };
 
 TEST_F(TrackingSceneTest, FollowsAMovingFaceAndDropsItOnceItStandsStill)
 {
     double x = 40, y = 30;
     Frame(x, y);
-    ASSERT_TRUE(m_worker->RunPass());
+    ASSERT_TRUE(m_rig.RunPass());
+    Frame(x, y);  // places the face found
     ASSERT_EQ(m_filter->FaceCount(), 1u);
     Frame(x, y);  // first tracked frame: fixes the mean at the start
     const cv::Point2f start = Mean();
@@ -66,7 +69,7 @@ TEST_F(TrackingSceneTest, FollowsAMovingFaceAndDropsItOnceItStandsStill)
     EXPECT_NEAR(end.x, truth.x, 12.0f);
     EXPECT_NEAR(end.y, truth.y, 12.0f);
     int points = 0;
-    m_filter->WithFaces([&](auto& faces) {
+    m_filter->Faces().WithFaces([&](auto& faces) {
         points = faces.front()->m_pointCount;
         // The marker glides after the face: at 3 px per step it moves
         // lag / 30 + 1 px per step, so it trails by about 60 px.
@@ -82,6 +85,57 @@ TEST_F(TrackingSceneTest, FollowsAMovingFaceAndDropsItOnceItStandsStill)
     for (int i = 0; i < 5; ++i)
         Frame(x, y);
     EXPECT_EQ(m_filter->FaceCount(), 0u);
+}
+
+// The flow pyramids cover only the region around the followed points; the
+// tracked positions must match what pyramids of the whole frame give.
+TEST(TrackingRegion, PointsMatchWholeFramePyramidsWithinAHundredthOfAPixel)
+{
+    Scene scene;
+    ASSERT_TRUE(scene.Valid());
+    const cv::Size canvas(1280, 720);
+    test::FilterRig region{5000}, whole{5000};
+    whole.filter->SetWholeFramePyramids(true);
+    double x = 60, y = 40;
+    auto frame = [&](test::FilterRig& rig) {
+        cv::Mat f = scene.Render(canvas, 1.2, x, y);
+        rig.Step(f);
+    };
+    for (test::FilterRig* rig : {&region, &whole}) {
+        frame(*rig);
+        ASSERT_TRUE(rig->RunPass());
+        frame(*rig);
+        ASSERT_EQ(rig->filter->FaceCount(), 1u);
+    }
+    auto points = [](test::FilterRig& rig) {
+        std::vector<cv::Point2f> out;
+        rig.filter->Faces().WithFaces([&](auto& faces) {
+            out.assign(faces.front()->m_pPoints.begin(), faces.front()->m_pPoints.begin() + faces.front()->m_pointCount);
+        });
+        return out;
+    };
+    // A face that speeds up to 24 px per frame, turns and stops.
+    double worst = 0;
+    int regionRebuilt = 0;
+    cv::Rect lastRegion;
+    for (int i = 0; i < 90; ++i) {
+        const double speed = i < 45 ? i * 0.55 : (i < 80 ? -8.0 : 0.0);
+        x += speed;
+        y += speed / 3;
+        frame(region);
+        frame(whole);
+        if (region.filter->PyramidRegion() != lastRegion)
+            ++regionRebuilt;
+        lastRegion = region.filter->PyramidRegion();
+        const auto a = points(region);
+        const auto b = points(whole);
+        ASSERT_EQ(a.size(), b.size()) << "frame " << i;
+        for (size_t k = 0; k < a.size(); ++k)
+            worst = std::max(worst, cv::norm(a[k] - b[k]));
+    }
+    EXPECT_LE(worst, 0.05) << "largest distance between the two tracks, in pixels";
+    EXPECT_LT(region.filter->PyramidRegion().area(), canvas.area() / 2) << "the region is smaller than the frame";
+    EXPECT_LT(regionRebuilt, 60) << "the region is kept while the face stays inside it";
 }
 
 }  // namespace

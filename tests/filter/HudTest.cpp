@@ -299,7 +299,7 @@ TEST_F(HudTest, TypewriterRestartsAfterAFrameWithoutFacesAndContinuesForAReplace
     EXPECT_EQ(HudTestAccess::TextClock(*filter), 660u);
 
     // One face replaces the other within a frame step: the text goes on.
-    filter->WithFaces([](auto& faces) { faces.clear(); });
+    filter->Faces().WithFaces([](auto& faces) { faces.clear(); });
     CFaceData& second = AddFace(*filter);
     second.m_name = "Grace Hopper";
     m_clock.Advance(33 * 10);
@@ -308,7 +308,7 @@ TEST_F(HudTest, TypewriterRestartsAfterAFrameWithoutFacesAndContinuesForAReplace
     EXPECT_EQ(HudTestAccess::Hud(*filter).ProfileLayout().Text(), "NAME : Gr");
 
     // A frame without faces, then a face: typed from the beginning.
-    filter->WithFaces([](auto& faces) { faces.clear(); });
+    filter->Faces().WithFaces([](auto& faces) { faces.clear(); });
     m_clock.Advance(33 * 10);
     StepScene(*filter);
     EXPECT_EQ(HudTestAccess::TextClock(*filter), 1320u) << "the clock runs on while no face is shown";
@@ -439,7 +439,7 @@ TEST_F(HudTest, SmallAndOddFramesGetAnOverlayWithoutFailing)
         Step(*filter, in);
         const cv::Mat out = Step(*filter, in);
         ASSERT_EQ(out.size(), size);
-        filter->WithFaces([](auto& faces) { faces.clear(); });
+        filter->Faces().WithFaces([](auto& faces) { faces.clear(); });
     }
     // 160 x 120: P = 15, u = 1 (a rim one pixel thick), pen 1.
     const cv::Mat out = OverlayOnBlack(*filter, 160, 120);

@@ -18,10 +18,10 @@ namespace quell {
 
 struct HudTestAccess {
     static CHudText& Hud(CTransEffectFilter& f) { return f.Hud(); }
-    static cv::Mat Mask(CTransEffectFilter& f) { return f.m_pHudMask; }
-    static int GaugeBase(CTransEffectFilter& f) { return f.m_gaugeBase; }
-    static uint32_t TextClock(CTransEffectFilter& f) { return f.m_textClock; }
-    static uint64_t Score(CTransEffectFilter& f) { return f.m_score; }
+    static cv::Mat Mask(CTransEffectFilter& f) { return f.HudMask(); }
+    static int GaugeBase(CTransEffectFilter& f) { return f.GaugeBase(); }
+    static uint32_t TextClock(CTransEffectFilter& f) { return f.TextClock(); }
+    static uint64_t Score(CTransEffectFilter& f) { return f.GetScore(); }
 };
 
 namespace test {
@@ -89,7 +89,7 @@ protected:
     CFaceData& AddFace(CTransEffectFilter& filter, int points = 64)
     {
         CFaceData* added = nullptr;
-        filter.WithFaces([&](auto& faces) {
+        filter.Faces().WithFaces([&](auto& faces) {
             auto face = std::make_unique<CFaceData>(m_clock, 1u);
             face->m_rect = cv::Rect(290, 150, 60, 60);
             face->m_pPoints.clear();

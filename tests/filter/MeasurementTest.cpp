@@ -112,7 +112,7 @@ TEST_F(MeasurementTest, LostFaceInTheMiddleIsDroppedAndTheNextOneStillVisited)
     StepScene(*filter);
 
     EXPECT_EQ(filter->FaceCount(), 2u);
-    filter->WithFaces([&](auto& faces) {
+    filter->Faces().WithFaces([&](auto& faces) {
         EXPECT_EQ(faces[0].get(), &first);
         EXPECT_EQ(faces[1].get(), &last);
     });

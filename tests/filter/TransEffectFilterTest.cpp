@@ -2,7 +2,8 @@
 // filter core, driven with a hand-moved clock and synthetic frames.
 #include "filter/TransEffectFilter.h"
 
-#include "support/FilterAccess.h"
+#include "faces/DetectWorker.h"
+#include "platform/Warnings.h"
 #include "support/Frames.h"
 #include "support/HudPicture.h"
 #include "support/RecordingSoundPlayer.h"
@@ -36,7 +37,9 @@ protected:
         platform.clock = &m_clock;
         platform.sound = &m_sound;
         platform.startWorker = worker;
-        return std::make_unique<CTransEffectFilter>(platform);
+        auto filter = std::make_unique<CTransEffectFilter>(platform);
+        filter->Start();
+        return filter;
     }
 
     // Runs one frame step on a copy of `in` and returns what leaves.
@@ -71,27 +74,18 @@ TEST_F(FilterTest, SizeChangeRebuildsImagesStartingBlack)
 {
     auto filter = Make();
     Step(*filter, PatternFrame(640, 480, 1));
-    EXPECT_EQ(FilterTestAccess::PanelHeight(*filter), 60);
+    EXPECT_EQ(filter->PanelHeight(), 60);
 
     const cv::Mat small1 = PatternFrame(320, 240, 4);
     const cv::Mat afterChange = Step(*filter, small1);
     ASSERT_EQ(afterChange.size(), cv::Size(320, 240));
     EXPECT_EQ(MaxColourDiffIn(afterChange, cv::Mat::zeros(240, 320, CV_8UC4), OverlayFreeRect(320, 240)), 0);
-    EXPECT_EQ(FilterTestAccess::PanelHeight(*filter), 30);
+    EXPECT_EQ(filter->PanelHeight(), 30);
     EXPECT_EQ(MaxColourDiffIn(Step(*filter, PatternFrame(320, 240, 5)), TintedPicture(small1), OverlayFreeRect(320, 240)),
               0);
 
     const cv::Mat big = Step(*filter, PatternFrame(1280, 720, 6));
     EXPECT_EQ(MaxColourDiffIn(big, cv::Mat::zeros(720, 1280, CV_8UC4), OverlayFreeRect(1280, 720)), 0);
-}
-
-TEST_F(FilterTest, RebuildingWorkImagesKeepsTheFaces)
-{
-    auto filter = Make();
-    filter->WithFaces([this](auto& faces) { faces.push_back(std::make_unique<CFaceData>(m_clock, 1u)); });
-    FilterTestAccess::Build(*filter, 640, 480);
-    FilterTestAccess::Build(*filter, 320, 240);
-    EXPECT_EQ(filter->FaceCount(), 1u);
 }
 
 TEST_F(FilterTest, PaddedRowsAreHonouredAndPaddingIsNotTouched)
@@ -139,33 +133,33 @@ TEST_F(FilterTest, StepClockCountsWholeStepsCarriesRemainderAndCaps)
 {
     auto filter = Make();
     const cv::Mat frame = PatternFrame(16, 16, 1);
-    const uint32_t start = FilterTestAccess::LastTick(*filter);
+    const uint32_t start = filter->LastTick();
     EXPECT_EQ(start, 1000u);
 
     m_clock.Advance(32);
     Step(*filter, frame);
-    EXPECT_EQ(FilterTestAccess::TextClock(*filter), 0u);
-    EXPECT_EQ(FilterTestAccess::LastTick(*filter), start);
+    EXPECT_EQ(filter->TextClock(), 0u);
+    EXPECT_EQ(filter->LastTick(), start);
 
     m_clock.Advance(67);  // 99 ms after the last counted step: three steps
     Step(*filter, frame);
-    EXPECT_EQ(FilterTestAccess::TextClock(*filter), 99u);
-    EXPECT_EQ(FilterTestAccess::LastTick(*filter), start + 99);
+    EXPECT_EQ(filter->TextClock(), 99u);
+    EXPECT_EQ(filter->LastTick(), start + 99);
 
     m_clock.Advance(50);  // one step, 17 ms carried
     Step(*filter, frame);
-    EXPECT_EQ(FilterTestAccess::TextClock(*filter), 132u);
-    EXPECT_EQ(FilterTestAccess::LastTick(*filter), start + 132);
+    EXPECT_EQ(filter->TextClock(), 132u);
+    EXPECT_EQ(filter->LastTick(), start + 132);
     m_clock.Advance(16);  // 17 + 16 = 33: the carried remainder completes a step
     Step(*filter, frame);
-    EXPECT_EQ(FilterTestAccess::TextClock(*filter), 165u);
+    EXPECT_EQ(filter->TextClock(), 165u);
 
     m_clock.Advance(200000);
     Step(*filter, frame);
-    EXPECT_EQ(FilterTestAccess::TextClock(*filter), 100000u);
+    EXPECT_EQ(filter->TextClock(), 100000u);
     m_clock.Advance(5000);
     Step(*filter, frame);
-    EXPECT_EQ(FilterTestAccess::TextClock(*filter), 100000u);
+    EXPECT_EQ(filter->TextClock(), 100000u);
 }
 
 TEST_F(FilterTest, StepClockSurvivesWrapAroundOfTheMillisecondCounter)
@@ -174,67 +168,92 @@ TEST_F(FilterTest, StepClockSurvivesWrapAroundOfTheMillisecondCounter)
     auto filter = Make();
     m_clock.Advance(66);  // wraps past zero
     Step(*filter, PatternFrame(8, 8, 1));
-    EXPECT_EQ(FilterTestAccess::TextClock(*filter), 66u);
-    EXPECT_EQ(FilterTestAccess::LastTick(*filter), 0xFFFFFFF0u + 66u);
+    EXPECT_EQ(filter->TextClock(), 66u);
+    EXPECT_EQ(filter->LastTick(), 0xFFFFFFF0u + 66u);
 }
 
-TEST_F(FilterTest, FrameIsHandedToWorkerOnlyWhileNothingIsPending)
+TEST_F(FilterTest, AFrameIsHandedOverShrunkOnlyWhileTheWorkerWaitsForOne)
 {
     auto filter = Make();
-    const cv::Mat a = PatternFrame(64, 48, 1);
-    const cv::Mat b = PatternFrame(64, 48, 2);
-    const cv::Mat c = PatternFrame(64, 48, 3);
+    CFaceList& faces = filter->Faces();
+    const cv::Mat a = PatternFrame(640, 480, 1);
+    const cv::Mat b = PatternFrame(640, 480, 2);
+    const cv::Mat c = PatternFrame(640, 480, 3);
+    auto shrunk = [](const cv::Mat& frame) {
+        cv::Mat out;
+        cv::resize(frame, out, cv::Size(320, 240), 0, 0, cv::INTER_LINEAR);
+        return out;
+    };
+    cv::Mat taken;
+    float scale = 0;
 
+    EXPECT_TRUE(faces.WantsFrame());
     Step(*filter, a);
-    EXPECT_EQ(FilterTestAccess::Pending(*filter), 1);
-    EXPECT_EQ(cv::norm(FilterTestAccess::DetectImage(*filter), a, cv::NORM_INF), 0.0) << "the colour frame is handed over";
+    EXPECT_FALSE(faces.WantsFrame());
+    ASSERT_EQ(faces.TakePendingFrame(taken, scale, 0), CFaceList::Take::Frame);
+    EXPECT_EQ(scale, 2.0f);
+    EXPECT_EQ(cv::norm(taken, shrunk(a), cv::NORM_INF), 0.0) << "the colour frame, shrunk";
 
-    Step(*filter, b);  // worker still busy: b is not offered
-    EXPECT_EQ(cv::norm(FilterTestAccess::DetectImage(*filter), a, cv::NORM_INF), 0.0);
+    Step(*filter, b);  // the worker is busy: b is not offered
+    EXPECT_EQ(faces.TakePendingFrame(taken, scale, 0), CFaceList::Take::Nothing);
 
-    FilterTestAccess::SetPending(*filter, 0);
+    ASSERT_TRUE(faces.FinishPass(0));
     Step(*filter, c);
-    EXPECT_EQ(FilterTestAccess::Pending(*filter), 1);
-    EXPECT_EQ(cv::norm(FilterTestAccess::DetectImage(*filter), c, cv::NORM_INF), 0.0);
+    ASSERT_EQ(faces.TakePendingFrame(taken, scale, 0), CFaceList::Take::Frame);
+    EXPECT_EQ(cv::norm(taken, shrunk(c), cv::NORM_INF), 0.0) << "the frame after the pass, not one kept from before";
 }
 
-TEST_F(FilterTest, RealWorkerTakesUpPendingFrames)
-{
-    auto filter = Make(true);
-    Step(*filter, PatternFrame(64, 48, 1));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (FilterTestAccess::Pending(*filter) != 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(FilterTestAccess::Pending(*filter), 0);
-}
-
-TEST_F(FilterTest, DestroyingTheFilterStopsTheWorkerPromptly)
+TEST_F(FilterTest, StartAndStopOwnTheWorkerThread)
 {
     using namespace std::chrono;
-    auto timeDestroy = [](std::unique_ptr<CTransEffectFilter>& filter) {
+    FilterPlatform platform;
+    platform.clock = &m_clock;
+    platform.sound = &m_sound;
+    CTransEffectFilter filter(platform);
+    EXPECT_EQ(filter.Worker(), nullptr) << "nothing runs before Start()";
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        filter.Start();
+        filter.Start();  // a second start changes nothing
+        ASSERT_NE(filter.Worker(), nullptr);
+        Step(filter, PatternFrame(64, 48, cycle));
+        // The worker takes the frame up and, after its rest, asks again.
+        const auto deadline = steady_clock::now() + seconds(10);
+        while (filter.Faces().WantsFrame() && steady_clock::now() < deadline)
+            std::this_thread::sleep_for(milliseconds(2));
+        while (!filter.Faces().WantsFrame() && steady_clock::now() < deadline)
+            std::this_thread::sleep_for(milliseconds(2));
+        EXPECT_TRUE(filter.Faces().WantsFrame()) << "cycle " << cycle;
+        m_sound.Clear();
+        filter.Stop();
+        EXPECT_EQ(filter.Worker(), nullptr);
+        const auto calls = m_sound.Calls();
+        ASSERT_FALSE(calls.empty());
+        EXPECT_TRUE(calls.back().path.empty()) << "stopping silences the sounds";
+    }
+}
+
+TEST_F(FilterTest, StopIsPromptWhateverTheWorkerDoes)
+{
+    using namespace std::chrono;
+    // Generous bounds: they catch a stop that waits for a whole rest, a
+    // poll or an unbounded pass, not speed.
+    auto timeStop = [](CTransEffectFilter& filter) {
         const auto start = steady_clock::now();
-        filter.reset();
+        filter.Stop();
         return steady_clock::now() - start;
     };
-    // Idle: the 100 ms poll must wake on the stop request.
     auto idle = Make(true);
-    std::this_thread::sleep_for(milliseconds(20));
-    EXPECT_LT(timeDestroy(idle), milliseconds(60));
+    EXPECT_LT(timeStop(*idle), milliseconds(250)) << "waiting for a frame";
 
-    // Resting after a pass: the 300 ms rest must wake too.
     auto resting = Make(true);
     Step(*resting, PatternFrame(64, 48, 1));
-    const auto deadline = steady_clock::now() + seconds(5);
-    while (FilterTestAccess::Pending(*resting) != 0 && steady_clock::now() < deadline)
-        std::this_thread::sleep_for(milliseconds(1));
-    EXPECT_LT(timeDestroy(resting), milliseconds(100));
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_LT(timeStop(*resting), milliseconds(250)) << "resting after a pass";
 
-    // Inside a pass (cascades loading, detection running): the pass ends at
-    // its next check of the stop request.
+    // A tall, narrow frame: the pass runs on a copy of bounded size.
     auto busy = Make(true);
-    Step(*busy, PatternFrame(640, 480, 2));
-    std::this_thread::sleep_for(milliseconds(5));
-    EXPECT_LT(timeDestroy(busy), milliseconds(500));
+    Step(*busy, PatternFrame(2, 4096, 2));
+    EXPECT_LT(timeStop(*busy), milliseconds(1500)) << "inside a pass";
 }
 
 TEST_F(FilterTest, ResetFacesDropsAllWithOneLostSoundEachAndKeepsScores)
@@ -244,7 +263,7 @@ TEST_F(FilterTest, ResetFacesDropsAllWithOneLostSoundEachAndKeepsScores)
     filter->ResetFaces();
     EXPECT_TRUE(m_sound.Calls().empty()) << "nothing to drop, nothing played";
 
-    filter->WithFaces([this](auto& faces) {
+    filter->Faces().WithFaces([this](auto& faces) {
         for (int i = 0; i < 3; ++i)
             faces.push_back(std::make_unique<CFaceData>(m_clock, 1u));
     });
@@ -269,19 +288,63 @@ TEST_F(FilterTest, HighScoreKeepsAll64Bits)
     }
 }
 
-TEST_F(FilterTest, DataFilesComeFromTheRequestedFolderFirst)
+// Collects warnings as they are reported.
+struct WarningLog final : IWarningSink {
+    void Warn(Warning what, const std::string& file, const std::string&) override
+    {
+        seen.push_back({what, std::filesystem::path(file).filename().string()});
+    }
+    std::vector<std::pair<Warning, std::string>> seen;
+};
+
+TEST_F(FilterTest, DataFilesAreLookedUpWhenTheFolderChangesAndMissingOnesReported)
 {
-    auto filter = Make();
-    EXPECT_EQ(filter->GetDataDir(), "data");
-    const auto dir = std::filesystem::temp_directory_path() / "quellfx-data-test";
-    std::filesystem::create_directories(dir);
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("quellfx-data-test" + std::to_string(::getpid()));
+    const fs::path installed = dir / "installed";
+    fs::create_directories(installed);
     std::ofstream(dir / "lost.wav") << "x";
-    filter->SetDataDir(dir.string());
-    EXPECT_EQ(filter->DataFile("lost.wav"), (dir / "lost.wav").string());
+    for (const char* name : kSoundFiles)
+        if (std::string(name) != "point6.wav")
+            std::ofstream(installed / name) << "x";
+    WarningLog log;
+    FilterPlatform platform;
+    platform.clock = &m_clock;
+    platform.sound = &m_sound;
+    platform.startWorker = false;
+    platform.warnings = &log;
+    platform.installedDataDir = installed.string();
+    CTransEffectFilter filter(platform);
+    EXPECT_EQ(filter.GetDataDir(), "data");
+
+    filter.SetDataDir(dir.string());
+    EXPECT_TRUE(log.seen.empty()) << "nothing is reported before streaming starts";
+    EXPECT_EQ(filter.SoundFile(Sound::Lost), (dir / "lost.wav").string()) << "the requested folder first";
+    EXPECT_EQ(filter.SoundFile(Sound::Count), (installed / "count.wav").string()) << "then the installed one";
     // A file that is nowhere keeps the requested folder in its name, so a
     // failure to open it names the folder the user chose.
-    EXPECT_EQ(filter->DataFile("absent.wav"), (dir / "absent.wav").string());
-    std::filesystem::remove_all(dir);
+    EXPECT_EQ(filter.SoundFile(Sound::Point6), (dir / "point6.wav").string());
+
+    filter.Start();
+    const std::vector<std::pair<Warning, std::string>> missing = {{Warning::MissingDataFile, "point6.wav"}};
+    auto sounds = [&] {
+        std::vector<std::pair<Warning, std::string>> out;
+        for (const auto& w : log.seen)
+            if (w.second.ends_with(".wav"))
+                out.push_back(w);
+        return out;
+    };
+    EXPECT_EQ(sounds(), missing) << "one warning for the missing sound";
+    // A file added later is found when the folder is set again, not before.
+    std::ofstream(dir / "point6.wav") << "x";
+    EXPECT_EQ(filter.SoundFile(Sound::Point6), (dir / "point6.wav").string());
+    fs::remove(dir / "lost.wav");
+    EXPECT_EQ(filter.SoundFile(Sound::Lost), (dir / "lost.wav").string()) << "no file system access per use";
+    filter.SetDataDir(dir.string());
+    EXPECT_EQ(filter.SoundFile(Sound::Lost), (installed / "lost.wav").string());
+    EXPECT_EQ(sounds(), missing) << "the mended folder reports nothing new";
+    filter.Stop();
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// A filter driven by hand: a hand-moved clock, a recording sound player, no
-// worker thread, and a detection worker whose passes the caller runs.
+// A filter driven by hand: a hand-moved clock, a recording sound player, and
+// a detection worker whose passes the caller runs.
 #pragma once
 
 #include "faces/DetectWorker.h"
@@ -20,7 +20,8 @@ struct FilterRig {
         platform.startWorker = false;
         platform.calendarSeconds = [] { return 42u; };
         filter = std::make_unique<CTransEffectFilter>(platform);
-        worker = std::make_unique<CDetectWorker>(*filter);
+        filter->Start();  // loads the cascades; no thread runs the worker
+        worker = filter->Worker();
     }
 
     // Runs the frame step on `frame` in place, then moves the clock one step.
@@ -30,10 +31,14 @@ struct FilterRig {
         clock.Advance(kStepMs);
     }
 
+    // One detection pass on the frame the last step handed over; the next
+    // step places what it found. False when no frame was handed over.
+    bool RunPass() { return worker->RunPass(0, 0) == CDetectWorker::Pass::Done; }
+
     ManualClock clock;
     RecordingSoundPlayer sound;
     std::unique_ptr<CTransEffectFilter> filter;  // borrows clock and sound
-    std::unique_ptr<CDetectWorker> worker;       // borrows filter
+    CDetectWorker* worker = nullptr;             // the filter's
 };
 
 }  // namespace quell::test

@@ -1,7 +1,7 @@
 // A sound player that records what it was asked to play.
 #pragma once
 
-#include "platform/SoundPlayer.h"
+#include "platform/ISoundPlayer.h"
 
 #include <mutex>
 #include <string>

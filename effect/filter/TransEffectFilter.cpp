@@ -257,8 +257,14 @@ void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
         return;
     }
     const cv::Rect frame(0, 0, curGrey.cols, curGrey.rows);
+    // The region starts on a multiple of the coarsest level's pixel size, so
+    // that every level samples the frame on the same grid as a whole-frame
+    // pyramid would.
+    constexpr int kAlign = 1 << CFaceData::kFlowLevels;
     const auto grow = [&](const cv::Rect& r, int by) {
-        return cv::Rect(r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by) & frame;
+        const int x0 = std::max(0, (r.x - by) / kAlign * kAlign);
+        const int y0 = std::max(0, (r.y - by) / kAlign * kAlign);
+        return cv::Rect(x0, y0, r.x + r.width + by - x0, r.y + r.height + by - y0) & frame;
     };
     const cv::Rect needed = m_wholeFramePyramids ? frame : grow(bounds, kTrackMargin);
     if (needed.empty()) {

@@ -141,15 +141,15 @@ TEST(ElementLifecycle, StateCyclesWithAFaceInViewLeaveNothingBehind)
     const long rss = ResidentKb();
     for (int i = 0; i < kCycles; ++i) {
         cycle(GST_STATE_NULL);
-        EXPECT_EQ(Threads(), threads) << "after PLAYING -> NULL cycle " << i;
+        EXPECT_LE(Threads(), threads) << "after PLAYING -> NULL cycle " << i;
     }
-    EXPECT_EQ(Descriptors(), fds);
+    EXPECT_LE(Descriptors(), fds);
     ASSERT_TRUE(p.Set(GST_STATE_PLAYING));
     for (int i = 0; i < kCycles; ++i)
         cycle(GST_STATE_PAUSED);
     ASSERT_TRUE(p.Set(GST_STATE_NULL));
-    EXPECT_EQ(Threads(), threads);
-    EXPECT_EQ(Descriptors(), fds);
+    EXPECT_LE(Threads(), threads) << "pooled threads may end, none may stay behind";
+    EXPECT_LE(Descriptors(), fds);
     EXPECT_LT(ResidentKb() - rss, 16 * 1024) << "resident memory grew by more than 16 MB";
     EXPECT_TRUE(p.Warnings().empty());
 }

@@ -49,6 +49,7 @@ fs::path SoundPlayerTest::s_dir;
 TEST_F(SoundPlayerTest, PlaysOnceToTheEnd)
 {
     PlaybinSoundPlayer player("fakesink sync=true");
+    player.Open();
     player.Play(File("short.wav"), false);
     EXPECT_TRUE(WaitFor([&] { return player.SoundsEnded() == 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -59,6 +60,7 @@ TEST_F(SoundPlayerTest, PlaysOnceToTheEnd)
 TEST_F(SoundPlayerTest, LoopsUntilANewSoundReplacesIt)
 {
     PlaybinSoundPlayer player("fakesink sync=true");
+    player.Open();
     player.Play(File("short.wav"), true);
     ASSERT_TRUE(WaitFor([&] { return player.LoopRestarts() >= 2; })) << "a looping sound starts again at its end";
 
@@ -73,6 +75,7 @@ TEST_F(SoundPlayerTest, LoopsUntilANewSoundReplacesIt)
 TEST_F(SoundPlayerTest, StopEndsALoop)
 {
     PlaybinSoundPlayer player("fakesink sync=true");
+    player.Open();
     player.Play(File("short.wav"), true);
     ASSERT_TRUE(WaitFor([&] { return player.LoopRestarts() >= 1; }));
     player.Stop();
@@ -85,6 +88,7 @@ TEST_F(SoundPlayerTest, StopEndsALoop)
 TEST_F(SoundPlayerTest, MissingAndBrokenFilesAreSilent)
 {
     PlaybinSoundPlayer player("fakesink sync=true");
+    player.Open();
     player.Play(File("absent.wav"), true);
     player.Play("", false);
     player.Play(File("garbage.wav"), true);
@@ -99,6 +103,7 @@ TEST_F(SoundPlayerTest, CallsReturnAtOnceAndDestructionIsPrompt)
 {
     // The machine's own output, which may not exist: nothing may fail or hang.
     auto player = std::make_unique<PlaybinSoundPlayer>();
+    player->Open();
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 50; ++i)
         player->Play(File(i % 2 ? "short.wav" : "long.wav"), i % 3 == 0);
@@ -107,6 +112,34 @@ TEST_F(SoundPlayerTest, CallsReturnAtOnceAndDestructionIsPrompt)
     const auto stopStart = std::chrono::steady_clock::now();
     player.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - stopStart, std::chrono::seconds(2));
+}
+
+TEST_F(SoundPlayerTest, PlaysOnlyBetweenOpenAndClose)
+{
+    auto threads = [] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/task"))
+            ++n;
+        return n;
+    };
+    const size_t before = threads();
+    PlaybinSoundPlayer player("fakesink sync=true");
+    EXPECT_EQ(threads(), before) << "no thread before Open()";
+    player.Play(File("short.wav"), false);
+    for (int round = 1; round <= 2; ++round) {
+        player.Open();
+        player.Open();
+        if (round == 1)  // later, GStreamer's pooled streaming threads may linger
+            EXPECT_EQ(threads(), before + 1) << "one thread of its own";
+        player.Play(File("short.wav"), false);
+        ASSERT_TRUE(WaitFor([&] { return player.SoundsEnded() == static_cast<uint64_t>(round); }));
+        player.Close();
+        player.Close();
+        EXPECT_EQ(player.SoundsStarted(), static_cast<uint64_t>(round)) << "the request before Open() was dropped";
+    }
+    player.Play(File("short.wav"), true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(player.SoundsStarted(), 2u) << "nothing plays after Close()";
 }
 
 }  // namespace

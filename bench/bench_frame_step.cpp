@@ -1,13 +1,15 @@
 // Times the whole frame step with the overlay on and one followed face whose
-// profile is typed out in full, at three frame sizes, against the floor every
-// version of the step pays: a BGRx to grey conversion and a grey to BGRx
-// write-back of the same frame, measured in the same run. Also times the
-// overlay's parts on their own: the two pixel passes, and the texts with
-// the gauge; and one detection pass on the 320-pixel-wide copy, which runs
-// on the worker thread, outside the frame step.
+// profile is typed out in full, at four frame sizes up to 4K, against the
+// floor every version of the step pays: a BGRx to grey conversion and a grey
+// to BGRx write-back of the same frame, measured in the same run. Also times
+// the panel's pixel passes on their own: the plain write-back followed by
+// the shade pass, against the panel mask's tinted write-back followed by it;
+// and one detection pass on the 320-pixel-wide copy, which runs on the
+// worker thread, outside the frame step.
 //
 //   bench_frame_step [frames per size]
 #include "filter/HudText.h"
+#include "filter/PanelMask.h"
 #include "filter/TransEffectFilter.h"
 #include "support/FilterRig.h"
 #include "support/Scene.h"
@@ -39,6 +41,8 @@ namespace {
 struct Result {
     double floorMs;
     double stepMs;
+    double convertShadeMs;    // cvtColor grey to BGRx, then the shade pass
+    double writeBackShadeMs;  // the tinted write-back, then the shade pass
     int points;
     size_t profileShown;
     size_t profileLength;
@@ -77,20 +81,37 @@ Result Measure(const quell::test::Scene& scene, cv::Size size, int frames)
     // From here on the worker runs no pass: the frame it was last handed
     // stays in its slot and no frame is shrunk for it. Detection is not
     // timed here.
-    std::vector<double> steps, floors;
+    std::vector<double> steps, floors, converts, writeBacks;
     cv::Mat grey;
+    quell::CPanelMask panel;
+    panel.Build(size.width, size.height, size.height / 8);
     for (int k = 0; k < frames; ++k) {
         steps.push_back(step(i++));
 
         clip[k % clip.size()].copyTo(frame);
-        const auto start = Clock::now();
+        auto start = Clock::now();
         cv::cvtColor(frame, grey, cv::COLOR_BGRA2GRAY);
         cv::cvtColor(grey, frame, cv::COLOR_GRAY2BGRA);
         floors.push_back(Ms(Clock::now() - start));
+
+        start = Clock::now();
+        cv::cvtColor(grey, frame, cv::COLOR_GRAY2BGRA);
+        panel.Shade(frame);
+        converts.push_back(Ms(Clock::now() - start));
+
+        start = Clock::now();
+        panel.WriteBack(grey, frame);
+        panel.Shade(frame);
+        writeBacks.push_back(Ms(Clock::now() - start));
     }
     int points = -1;
     filter.Faces().WithFaces([&](auto& faces) { points = faces.empty() ? -1 : faces.back()->m_pointCount; });
-    return {Median(floors), Median(steps), points, filter.Hud().ProfileLayout().Text().size(),
+    return {Median(floors),
+            Median(steps),
+            Median(converts),
+            Median(writeBacks),
+            points,
+            filter.Hud().ProfileLayout().Text().size(),
             filter.Hud().ProfileText().size()};
 }
 
@@ -121,11 +142,13 @@ int main(int argc, char** argv)
     }
     std::printf("frame step with the overlay and one face, profile text on; median of %d frames (single thread)\n",
                 frames);
-    std::printf("%-10s %9s %9s %7s %7s %9s\n", "size", "floor ms", "step ms", "ratio", "points", "profile");
-    for (const cv::Size size : {cv::Size(640, 480), cv::Size(1280, 720), cv::Size(1920, 1080)}) {
+    std::printf("%-10s %9s %9s %7s %12s %12s %7s %9s\n", "size", "floor ms", "step ms", "ratio", "cvt+shade ms",
+                "wb+shade ms", "points", "profile");
+    for (const cv::Size size : {cv::Size(640, 480), cv::Size(1280, 720), cv::Size(1920, 1080), cv::Size(3840, 2160)}) {
         const Result r = Measure(scene, size, frames);
-        std::printf("%4dx%-5d %9.3f %9.3f %7.2f %7d %4zu/%-4zu\n", size.width, size.height, r.floorMs, r.stepMs,
-                    r.stepMs / r.floorMs, r.points, r.profileShown, r.profileLength);
+        std::printf("%4dx%-5d %9.3f %9.3f %7.2f %12.3f %12.3f %7d %4zu/%-4zu\n", size.width, size.height, r.floorMs,
+                    r.stepMs, r.stepMs / r.floorMs, r.convertShadeMs, r.writeBackShadeMs, r.points, r.profileShown,
+                    r.profileLength);
     }
     std::printf("detection pass on the 320-wide copy of a 640x480 frame (worker thread): %.2f ms, median of 20\n",
                 DetectionPassMs(scene, 20));

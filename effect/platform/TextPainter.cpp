@@ -446,9 +446,9 @@ void CTextLayout::Extract() const
         for (GSList* l = line ? line->runs : nullptr; l; l = l->next) {
             const PangoGlyphItem* item = static_cast<const PangoGlyphItem*>(l->data);
             const PangoGlyphString* glyphs = item->glyphs;
+            PangoFont* pangoFont = item->item->analysis.font;
             cairo_scaled_font_t* font =
-                item->item->analysis.font ? pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(item->item->analysis.font))
-                                          : nullptr;
+                pangoFont ? pango_cairo_font_get_scaled_font(PANGO_CAIRO_FONT(pangoFont)) : nullptr;
             GlyphRun run{font, m_glyphs.size(), 0, false, {}};
             int64_t x = 0;
             for (int i = 0; i < glyphs->num_glyphs; ++i) {
@@ -470,7 +470,8 @@ void CTextLayout::Extract() const
                 }
                 const int64_t gx = runX + x + info.geometry.x_offset;
                 const int64_t gy = int64_t{baseline} + info.geometry.y_offset;
-                const size_t byte = static_cast<size_t>(item->item->offset) + static_cast<size_t>(glyphs->log_clusters[i]);
+                const size_t byte =
+                    static_cast<size_t>(item->item->offset) + static_cast<size_t>(glyphs->log_clusters[i]);
                 if (byte < m_glyphOfByte.size()) {
                     if (m_glyphOfByte[byte] >= 0)
                         oneGlyphPerByte = false;

@@ -187,9 +187,8 @@ void CTransEffectFilter::BuildWorkImages(int width, int height)
     // New images start cleared, so that the first frame after a (re)build
     // shows black rather than whatever the allocator left behind.
     m_pFrame = cv::Mat();
-    m_pHudMask = cv::Mat::zeros(height, width, CV_8UC(m_channels));
     m_panelHeight = height / 8;
-    BuildHudMask();
+    m_panel.Build(width, height, m_panelHeight);
     m_pPrevGrey = cv::Mat::zeros(height, width, CV_8UC1);
     m_curGrey = cv::Mat::zeros(height, width, CV_8UC1);
     m_pPyramid.clear();
@@ -228,12 +227,11 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     // The previous grey picture is shown; this frame's becomes the previous.
     std::swap(m_pPrevGrey, m_curGrey);
     std::swap(m_pPyramid, m_pPrevPyramid);
-    const cv::Mat& shown = m_curGrey;
-    cv::cvtColor(shown, m_pFrame, cv::COLOR_GRAY2BGRA);
-
-    TintPass();
+    // One pass writes it back, tinted outside the panel; the panel is shaded
+    // after the markers, so that they are shaded with the picture there.
+    m_panel.WriteBack(m_curGrey, m_pFrame);
     CFaceData* current = UpdateFaces();
-    ShadePass();
+    m_panel.Shade(m_pFrame);
     DrawOverlay(current);
     m_prevFaceCount = m_faceCountNow;
     m_pFrame = cv::Mat();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "faces/FaceList.h"
+#include "filter/PanelMask.h"
 #include "platform/Clock.h"
 #include "platform/ISoundPlayer.h"
 
@@ -98,9 +99,9 @@ public:
     uint32_t TextClock() const { return m_textClock; }
     uint32_t LastTick() const { return m_lastTick; }
     int PanelHeight() const { return m_panelHeight; }
-    int GaugeBase() const { return m_gaugeBase; }
+    int GaugeBase() const { return m_panel.GaugeBase(); }
     const cv::Mat& PrevGrey() const { return m_pPrevGrey; }
-    const cv::Mat& HudMask() const { return m_pHudMask; }
+    const cv::Mat& HudMask() const { return m_panel.Mask(); }
     // The overlay's fonts and layouts, made on first use.
     CHudText& Hud();
     // The region the last frame's flow pyramids cover.
@@ -129,10 +130,7 @@ private:
     // Runs the sound and blink stage of the current face (null: none) and
     // returns whether the power text is visible; `shown` receives its value.
     bool PowerStage(CFaceData* current, uint64_t& shown);
-    // Overlay (Hud.cpp).
-    void BuildHudMask();
-    void TintPass();
-    void ShadePass();
+    // Overlay (Hud.cpp): texts and gauge.
     void DrawOverlay(CFaceData* current);
 
     IClock& m_clock;
@@ -157,7 +155,7 @@ private:
 
     // The frame step's own state, touched by the streaming thread only.
     cv::Mat m_pFrame;          // header over the current frame's pixels
-    cv::Mat m_pHudMask;        // panel mask: first byte 255 inside the panel
+    CPanelMask m_panel;        // the overlay's panel and the passes over it
     cv::Mat m_pPrevGrey;       // grey picture of the previous frame
     cv::Mat m_curGrey;         // grey picture of this frame (reused buffer)
     std::vector<cv::Mat> m_pPyramid;      // flow pyramid of this frame
@@ -167,28 +165,16 @@ private:
     bool m_wholeFramePyramids = false;
     std::vector<CFaceData*> m_stepFaces;  // the faces of this step
     uint32_t m_lastTick;
-    const int m_channels = 4;
     uint32_t m_textClock = 0;
     int m_panelHeight = 0;
-    int m_gaugeBase = 0;
     int m_prevFaceCount = 0;
     int m_faceCountNow = 0;  // faces kept by this step
 
-    // A stretch [begin, end) of one row that lies inside the panel mask.
-    struct PanelRun {
-        int begin;
-        int end;
-    };
     // Deletes the overlay's text state where its type is complete.
     struct HudTextDeleter {
         void operator()(CHudText* hud) const;
     };
     std::unique_ptr<CHudText, HudTextDeleter> m_hud;
-    // The panel mask as runs per row, so that the pixel passes need not read
-    // the mask: row y's runs are m_panelRuns[m_panelRowFirst[y] ..
-    // m_panelRowFirst[y + 1]). Rebuilt with the mask.
-    std::vector<PanelRun> m_panelRuns;
-    std::vector<int> m_panelRowFirst;
 };
 
 }  // namespace quell

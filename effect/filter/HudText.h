@@ -55,6 +55,9 @@ public:
     void DrawProfile(CFrameCanvas& canvas, const CFaceData& face, uint32_t chars, const PixelRect& box);
     // Height of one line of the gauge font.
     int GaugeFontHeight() const;
+    // The painter whose glyph images and pen shapes a frame's canvas reuses:
+    // CFrameCanvas canvas(hud.Painter(), pixels, width, height, stride).
+    CTextPainter& Painter() { return m_painter; }
 
     // What the last frame laid out and where; for tests.
     const CTextLayout& PowerLayout() const { return m_power; }

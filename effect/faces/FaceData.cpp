@@ -68,6 +68,12 @@ void CFaceData::SetRegion(const cv::Mat& frame, int x, int y, int width, int hei
         }
     }
 
+    // The marker shows the thumbnail in a square H / 8 on a side: made at
+    // that size once here, not per frame.
+    const int side = frame.rows / 8;
+    if (side > 0)
+        cv::resize(m_pFaceImage, m_thumbnail, cv::Size(side, side), 0, 0, cv::INTER_LINEAR);
+
     if (m_profileReady)
         return;
     m_markerX = static_cast<float>(rect.x + rect.width / 2);
@@ -142,8 +148,9 @@ void CFaceData::Track(const std::vector<cv::Mat>& prevPyramid, const std::vector
     // coordinates.
     for (cv::Point2f& p : m_pPoints)
         p -= origin;
-    cv::calcOpticalFlowPyrLK(prevPyramid, pyramid, m_pPoints, m_pNextPoints, status, cv::noArray(), kFlowWindow,
-                             kFlowLevels, m_criteria, 0);
+    if (!m_tracker)
+        m_tracker = cv::SparsePyrLKOpticalFlow::create(kFlowWindow, kFlowLevels, m_criteria, 0);
+    m_tracker->calc(prevPyramid, pyramid, m_pPoints, m_pNextPoints, status, cv::noArray());
     for (cv::Point2f& p : m_pPoints)
         p += origin;
     for (cv::Point2f& p : m_pNextPoints)

@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 
 #include <opencv2/core.hpp>
+#include <opencv2/video/tracking.hpp>
 
 #include <array>
 #include <cstdint>
@@ -54,6 +55,7 @@ public:
 
     const IClock& m_clock;
     cv::Mat m_pFaceImage;        // green-tinted thumbnail of the last placement
+    cv::Mat m_thumbnail;         // m_pFaceImage at the size the marker shows it
     cv::TermCriteria m_criteria; // corner refinement and optical flow
     std::array<uchar, kMaxFacePoints> m_pStatus{};
     int m_lkFlags = 0;
@@ -85,6 +87,9 @@ public:
 
 private:
     uint32_t m_seedSeconds;
+    // One tracker object for the record's life: making one per frame costs
+    // a heap allocation.
+    cv::Ptr<cv::SparsePyrLKOpticalFlow> m_tracker;
 };
 
 }  // namespace quell

@@ -156,7 +156,12 @@ void CFaceData::DrawMarker(cv::Mat& frame) const
     const cv::Rect visibleSquare = square & cv::Rect(0, 0, W, H);
     if (!m_pFaceImage.empty() && visibleSquare == square && S > 0) {
         cv::Mat target = frame(square);
-        cv::resize(m_pFaceImage, target, square.size(), 0, 0, cv::INTER_LINEAR);
+        // Made at this size when the face was placed; a frame of another
+        // height resizes from the full thumbnail.
+        if (m_thumbnail.size() == square.size())
+            m_thumbnail.copyTo(target);
+        else
+            cv::resize(m_pFaceImage, target, square.size(), 0, 0, cv::INTER_LINEAR);
     }
 
     if (t < 5000) {

@@ -7,7 +7,6 @@
 #include "platform/Warnings.h"
 
 #include <opencv2/imgproc.hpp>
-#include <opencv2/video/tracking.hpp>
 
 #include <algorithm>
 #include <ctime>
@@ -191,8 +190,8 @@ void CTransEffectFilter::BuildWorkImages(int width, int height)
     m_panel.Build(width, height, m_panelHeight);
     m_pPrevGrey = cv::Mat::zeros(height, width, CV_8UC1);
     m_curGrey = cv::Mat::zeros(height, width, CV_8UC1);
-    m_pPyramid.clear();
-    m_pPrevPyramid.clear();
+    m_pPyramid.Clear();
+    m_pPrevPyramid.Clear();
     m_pyramidReady = false;
     m_pyramidRoi = cv::Rect();
 }
@@ -274,13 +273,12 @@ void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
     }
     if (!m_pyramidReady || (m_pyramidRoi & needed) != needed) {
         m_pyramidRoi = m_wholeFramePyramids ? frame : grow(bounds, kTrackMargin + kRegionSlack);
-        cv::buildOpticalFlowPyramid(m_pPrevGrey(m_pyramidRoi), m_pPrevPyramid, CFaceData::kFlowWindow,
-                                    CFaceData::kFlowLevels);
+        m_pPrevPyramid.Build(m_pPrevGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels);
     }
-    cv::buildOpticalFlowPyramid(curGrey(m_pyramidRoi), m_pPyramid, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
+    m_pPyramid.Build(curGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels);
     const cv::Point2f origin(static_cast<float>(m_pyramidRoi.x), static_cast<float>(m_pyramidRoi.y));
     for (CFaceData* face : m_stepFaces)
-        face->Track(m_pPrevPyramid, m_pPyramid, origin);
+        face->Track(m_pPrevPyramid.Levels(), m_pPyramid.Levels(), origin);
     m_pyramidReady = true;
 }
 

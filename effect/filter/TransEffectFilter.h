@@ -3,6 +3,7 @@
 #pragma once
 
 #include "faces/FaceList.h"
+#include "faces/FlowPyramid.h"
 #include "filter/PanelMask.h"
 #include "platform/Clock.h"
 #include "platform/ISoundPlayer.h"
@@ -158,8 +159,8 @@ private:
     CPanelMask m_panel;        // the overlay's panel and the passes over it
     cv::Mat m_pPrevGrey;       // grey picture of the previous frame
     cv::Mat m_curGrey;         // grey picture of this frame (reused buffer)
-    std::vector<cv::Mat> m_pPyramid;      // flow pyramid of this frame
-    std::vector<cv::Mat> m_pPrevPyramid;  // flow pyramid of the previous frame
+    CFlowPyramid m_pPyramid;      // flow pyramid of this frame
+    CFlowPyramid m_pPrevPyramid;  // flow pyramid of the previous frame
     bool m_pyramidReady = false;          // m_pPrevPyramid holds m_pPrevGrey's pyramid over m_pyramidRoi
     cv::Rect m_pyramidRoi;
     bool m_wholeFramePyramids = false;

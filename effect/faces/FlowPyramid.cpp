@@ -95,14 +95,22 @@ void Reduce(const cv::Mat& src, cv::Mat& dst, std::vector<int>& rows)
     for (int y = 0; y < sh; ++y) {
         const uchar* s = src.ptr<uchar>(y);
         int* r = rows.data() + static_cast<size_t>(y) * dw;
-        for (int x = 0; x < dw; ++x) {
+        auto edge = [&](int x) {
             const int c = 2 * x;
-            if (c >= 2 && c + 2 < sw)
-                r[x] = s[c - 2] + 4 * (s[c - 1] + s[c + 1]) + 6 * s[c] + s[c + 2];
-            else
-                r[x] = s[Reflect(c - 2, sw)] + 4 * (s[Reflect(c - 1, sw)] + s[Reflect(c + 1, sw)]) + 6 * s[c] +
-                       s[Reflect(c + 2, sw)];
+            r[x] = s[Reflect(c - 2, sw)] + 4 * (s[Reflect(c - 1, sw)] + s[Reflect(c + 1, sw)]) + 6 * s[c] +
+                   s[Reflect(c + 2, sw)];
+        };
+        // Columns whose taps all lie inside the row, in one plain loop.
+        const int first = std::min(1, dw);
+        const int last = std::max(first, std::min(dw, (sw - 1) / 2));
+        for (int x = 0; x < first; ++x)
+            edge(x);
+        for (int x = first; x < last; ++x) {
+            const uchar* p = s + 2 * x;
+            r[x] = p[-2] + 4 * (p[-1] + p[1]) + 6 * p[0] + p[2];
         }
+        for (int x = last; x < dw; ++x)
+            edge(x);
     }
     for (int y = 0; y < dh; ++y) {
         const int c = 2 * y;

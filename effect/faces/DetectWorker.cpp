@@ -5,7 +5,10 @@
 #include "faces/FaceList.h"
 #include "platform/Warnings.h"
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <exception>
 #include <filesystem>
@@ -18,6 +21,8 @@ namespace {
 
 constexpr double kScaleFactor = 1.11;
 constexpr int kMinNeighbours = 4;
+// Nice value of the worker thread: lower priority than the stream.
+constexpr int kWorkerNice = 10;
 // Cascades are read in this order (indices into kCascadeFiles).
 constexpr std::array<int, 3> kLoadOrder = {2, 0, 1};
 
@@ -77,6 +82,10 @@ void CDetectWorker::ReloadCascades(const CascadePaths& paths)
 
 void CDetectWorker::Run()
 {
+    // Detection is background work: at a lower priority than the streaming
+    // threads, it takes what they leave of the machine instead of
+    // competing with them for it.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);
     while (RunPass(kIdleSleepMs, kRestSleepMs) != Pass::Stop) {
     }
 }
@@ -126,7 +135,12 @@ CDetectWorker::Pass CDetectWorker::RunPass(uint32_t waitMs, uint32_t restMs)
             cv::cvtColor(m_reducedColour, m_reducedGrey, cv::COLOR_BGRA2GRAY);
             cv::equalizeHist(m_reducedGrey, m_reducedGrey);
             cv::Rect found;
-            Detect(m_reducedGrey, found);
+            // The pass runs inside a one-stripe parallel loop of OpenCV's:
+            // the loop body runs on this thread, and OpenCV runs every loop
+            // nested in it serially, so the classifier stays on this one
+            // lower-priority thread instead of spreading over OpenCV's
+            // thread pool at normal priority.
+            cv::parallel_for_(cv::Range(0, 1), [&](const cv::Range&) { Detect(m_reducedGrey, found); });
             if (m_lastCascade >= 0)
                 m_faces.PostDetection(CFaceList::ScaleBack(found, scale));
         }

@@ -3,6 +3,7 @@
 #include "filter/TransEffectFilter.h"
 
 #include "faces/DetectWorker.h"
+#include "filter/GreyPicture.h"
 #include "platform/DataDir.h"
 #include "platform/Warnings.h"
 
@@ -215,7 +216,7 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     // The worker gets this frame, shrunk, when it waits for one.
     m_faceList.OfferFrame(m_pFrame);
 
-    cv::cvtColor(m_pFrame, m_curGrey, cv::COLOR_BGRA2GRAY);
+    ToGrey(m_pFrame, m_curGrey);
 
     m_faceList.Snapshot(m_stepFaces);
     TrackFaces(m_curGrey);

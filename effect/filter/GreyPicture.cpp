@@ -1,0 +1,70 @@
+// BGRx to grey with OpenCV's fixed-point weights: SSE2 where the target has
+// it (every x86-64), plain loops elsewhere.
+#include "filter/GreyPicture.h"
+
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace quell {
+
+namespace {
+// ITU-R BT.601 weights in 15-bit fixed point, summing to exactly 1.0, as
+// OpenCV's 8-bit conversion uses them.
+constexpr int kBlue = 3735;
+constexpr int kGreen = 19235;
+constexpr int kRed = 9798;
+constexpr int kShift = 15;
+
+inline uint8_t Grey(const uint8_t* p)
+{
+    return static_cast<uint8_t>((p[0] * kBlue + p[1] * kGreen + p[2] * kRed + (1 << (kShift - 1))) >> kShift);
+}
+
+#if defined(__SSE2__)
+// The grey values of four pixels as 32-bit lanes.
+inline __m128i Grey4(__m128i pixels, __m128i weights, __m128i half)
+{
+    const __m128i zero = _mm_setzero_si128();
+    // Per pixel: blue * wb + green * wg in one lane, red * wr in the next.
+    const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi8(pixels, zero), weights);
+    const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi8(pixels, zero), weights);
+    const __m128i loSum = _mm_add_epi32(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m128i hiSum = _mm_add_epi32(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m128i sums = _mm_unpacklo_epi64(_mm_shuffle_epi32(loSum, _MM_SHUFFLE(3, 1, 2, 0)),
+                                            _mm_shuffle_epi32(hiSum, _MM_SHUFFLE(3, 1, 2, 0)));
+    return _mm_srli_epi32(_mm_add_epi32(sums, half), kShift);
+}
+#endif
+
+}  // namespace
+
+void ToGrey(const cv::Mat& bgrx, cv::Mat& grey)
+{
+    CV_Assert(bgrx.type() == CV_8UC4);
+    grey.create(bgrx.size(), CV_8UC1);
+    for (int y = 0; y < bgrx.rows; ++y) {
+        const uint8_t* src = bgrx.ptr<uint8_t>(y);
+        uint8_t* dst = grey.ptr<uint8_t>(y);
+        int x = 0;
+#if defined(__SSE2__)
+        const __m128i weights = _mm_setr_epi16(kBlue, kGreen, kRed, 0, kBlue, kGreen, kRed, 0);
+        const __m128i half = _mm_set1_epi32(1 << (kShift - 1));
+        for (; x + 16 <= bgrx.cols; x += 16) {
+            const uint8_t* p = src + 4 * x;
+            const __m128i a = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), weights, half);
+            const __m128i b = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), weights, half);
+            const __m128i c = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), weights, half);
+            const __m128i d = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), weights, half);
+            const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), bytes);
+        }
+#endif
+        for (; x < bgrx.cols; ++x)
+            dst[x] = Grey(src + 4 * x);
+    }
+}
+
+}  // namespace quell

@@ -1,0 +1,15 @@
+// The grey picture of a BGRx frame, computed on the calling thread.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+namespace quell {
+
+// Writes the grey value of every pixel of `bgrx` (CV_8UC4) into `grey`
+// (CV_8UC1, made the frame's size if it is not), with the weights and
+// rounding of OpenCV's BGR-to-grey conversion, so that the result is the
+// same to the bit; the fourth byte is ignored. Unlike cv::cvtColor it never
+// hands work to a thread pool: the frame step stays on its own thread.
+void ToGrey(const cv::Mat& bgrx, cv::Mat& grey);
+
+}  // namespace quell

@@ -1,0 +1,42 @@
+// The frame step's own grey conversion gives OpenCV's result to the bit.
+#include "filter/GreyPicture.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+namespace quell {
+namespace {
+
+TEST(GreyPicture, EqualsOpenCvForAnySizeStrideAndContent)
+{
+    cv::RNG rng(7);
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(3, 2), cv::Size(17, 5), cv::Size(640, 480),
+                                cv::Size(1921, 3)}) {
+        // A region of a wider picture: rows longer than 4 * width.
+        cv::Mat wide(size.height, size.width + 5, CV_8UC4);
+        rng.fill(wide, cv::RNG::UNIFORM, 0, 256);
+        cv::Mat frame = wide(cv::Rect(3, 0, size.width, size.height));
+        // Corner values, where rounding shows.
+        frame.at<cv::Vec4b>(0, 0) = {255, 255, 255, 0};
+        cv::Mat expected, got;
+        cv::cvtColor(frame, expected, cv::COLOR_BGRA2GRAY);
+        ToGrey(frame, got);
+        ASSERT_EQ(got.size(), size);
+        EXPECT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0) << size;
+    }
+    // Every grey level and every pure channel.
+    cv::Mat levels(4, 256, CV_8UC4, cv::Scalar::all(0));
+    for (int v = 0; v < 256; ++v) {
+        levels.at<cv::Vec4b>(0, v) = {uchar(v), uchar(v), uchar(v), 0};
+        levels.at<cv::Vec4b>(1, v) = {uchar(v), 0, 0, 255};
+        levels.at<cv::Vec4b>(2, v) = {0, uchar(v), 0, 0};
+        levels.at<cv::Vec4b>(3, v) = {0, 0, uchar(v), 0};
+    }
+    cv::Mat expected, got;
+    cv::cvtColor(levels, expected, cv::COLOR_BGRA2GRAY);
+    ToGrey(levels, got);
+    EXPECT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
+}
+
+}  // namespace
+}  // namespace quell

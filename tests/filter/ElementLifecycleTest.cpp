@@ -136,7 +136,9 @@ TEST(ElementLifecycle, StateCyclesWithAFaceInViewLeaveNothingBehind)
     // thread pools, font caches, the classifier's code.
     for (int i = 0; i < 3; ++i)
         cycle(GST_STATE_NULL);
-    const size_t threads = Threads();
+    // GStreamer and GLib keep a few idle threads in pools and let them end
+    // later; a thread left behind per cycle would pass this slack at once.
+    const size_t threads = Threads() + 2;
     const size_t fds = Descriptors();
     const long rss = ResidentKb();
     for (int i = 0; i < kCycles; ++i) {

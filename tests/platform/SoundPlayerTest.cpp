@@ -129,8 +129,9 @@ TEST_F(SoundPlayerTest, PlaysOnlyBetweenOpenAndClose)
     for (int round = 1; round <= 2; ++round) {
         player.Open();
         player.Open();
-        if (round == 1)  // later, GStreamer's pooled streaming threads may linger
+        if (round == 1) {  // later, GStreamer's pooled streaming threads may linger
             EXPECT_EQ(threads(), before + 1) << "one thread of its own";
+        }
         player.Play(File("short.wav"), false);
         ASSERT_TRUE(WaitFor([&] { return player.SoundsEnded() == static_cast<uint64_t>(round); }));
         player.Close();

@@ -2,6 +2,7 @@
 // canvas, and the compositing of glyph images and pen shapes into frames.
 #include "platform/TextPainter.h"
 
+#include <fontconfig/fontconfig.h>
 #include <pango/pangocairo.h>
 
 #include <algorithm>
@@ -102,8 +103,19 @@ uint64_t PenKey(int dx, int dy, int width)
 }
 }  // namespace
 
+namespace {
+// Fontconfig is read here, on the caller's thread, before Pango would read
+// it on a thread of its own: the font map is then ready when it is first
+// used, and no second thread touches fontconfig's caches.
+PangoFontMap* NewFontMap()
+{
+    FcInit();
+    return pango_cairo_font_map_new();
+}
+}  // namespace
+
 CTextPainter::CTextPainter()
-    : m_fontMap(pango_cairo_font_map_new()), m_context(pango_font_map_create_context(m_fontMap))
+    : m_fontMap(NewFontMap()), m_context(pango_font_map_create_context(m_fontMap))
 {
     // Greyscale antialiasing (the frame may be scaled or recorded, so no
     // colour fringes), light vertical hinting for crisp small text, and

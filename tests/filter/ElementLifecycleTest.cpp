@@ -223,7 +223,12 @@ TEST(ElementLifecycle, TallOrWideFramesKeepMemoryBounded)
         gst_harness_teardown(harness);
         rusage after{};
         getrusage(RUSAGE_SELF, &after);
+#ifndef QUELL_SANITIZED  // the sanitizers' own bookkeeping keeps freed memory
         EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << w << "x" << h << ": peak grew by more than 64 MB";
+#else
+        (void)before;
+        (void)after;
+#endif
     }
 }
 

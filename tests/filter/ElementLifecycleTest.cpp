@@ -62,6 +62,13 @@ public:
             g_clear_error(&error);
         }
         m_bus = m_pipeline ? gst_element_get_bus(m_pipeline) : nullptr;
+        // The effect's sounds are recorded, not played: a real playbin
+        // brings GStreamer's own decoding threads, which are not what these
+        // tests are about (the sound player has tests of its own).
+        if (GstElement* fx = m_pipeline ? Get("fx") : nullptr) {
+            SetElementPlatformForTesting(fx, nullptr, &m_sound);
+            gst_object_unref(fx);
+        }
     }
     ~Pipeline()
     {
@@ -94,6 +101,7 @@ public:
     }
 
 private:
+    RecordingSoundPlayer m_sound;  // outlives the pipeline
     GstElement* m_pipeline = nullptr;
     GstBus* m_bus = nullptr;
     std::vector<std::string> m_warnings;
@@ -152,7 +160,11 @@ TEST(ElementLifecycle, StateCyclesWithAFaceInViewLeaveNothingBehind)
     ASSERT_TRUE(p.Set(GST_STATE_NULL));
     EXPECT_LE(Threads(), threads) << "pooled threads may end, none may stay behind";
     EXPECT_LE(Descriptors(), fds);
+#ifndef QUELL_SANITIZED  // the sanitizers' shadow memory grows on its own
     EXPECT_LT(ResidentKb() - rss, 16 * 1024) << "resident memory grew by more than 16 MB";
+#else
+    (void)rss;
+#endif
     EXPECT_TRUE(p.Warnings().empty());
 }
 
@@ -164,7 +176,7 @@ TEST(ElementLifecycle, BrokenDataFilesArePostedOnTheBusOncePerFile)
     std::ofstream(dir / "special2.dat");  // empty
     std::ofstream(dir / "dsdetect.dat") << "not a cascade";
     std::ofstream(dir / "count.wav");  // empty
-    Pipeline p(FacePipeline("quellfx data-dir=" + dir.string()));
+    Pipeline p(FacePipeline("quellfx name=fx data-dir=" + dir.string()));
     ASSERT_TRUE(p.Valid());
     ASSERT_TRUE(p.Set(GST_STATE_PLAYING));
     // The worker reads the cascades on its own thread: wait for its verdict.

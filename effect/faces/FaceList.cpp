@@ -138,14 +138,20 @@ void CFaceList::Snapshot(std::vector<CFaceData*>& faces)
         faces.push_back(face.get());
 }
 
-void CFaceList::PlaceDetection(const cv::Mat& frame, std::vector<CFaceData*>& faces)
+bool CFaceList::TakeDetection(cv::Rect& frameRect)
 {
     std::lock_guard lock(m_faceLock);
     if (!m_placement)
-        return;
-    const cv::Rect rect = *m_placement;
+        return false;
+    frameRect = *m_placement;
     m_placement.reset();
-    Place(frame, rect);
+    return true;
+}
+
+void CFaceList::PlaceDetection(const cv::Mat& frame, const cv::Rect& frameRect, std::vector<CFaceData*>& faces)
+{
+    std::lock_guard lock(m_faceLock);
+    Place(frame, frameRect);
     faces.clear();
     for (auto& face : m_faces)
         faces.push_back(face.get());

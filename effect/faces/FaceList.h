@@ -74,10 +74,13 @@ public:
     // face records are changed by the frame step only, and a face dropped
     // meanwhile stays alive until the next step.
     void Snapshot(std::vector<CFaceData*>& faces);
-    // Places a detection the worker posted on `frame` (BGRx, as it arrived):
-    // the followed face it lies on is placed again or, when nothing is
-    // followed, a new face is taken up; `faces` is then refreshed.
-    void PlaceDetection(const cv::Mat& frame, std::vector<CFaceData*>& faces);
+    // Takes the detection the worker posted, if any: the frame step then
+    // keeps the frame's colour picture until it has placed it.
+    bool TakeDetection(cv::Rect& frameRect);
+    // Places a detection on `frame` (BGRx, as it arrived): the followed face
+    // it lies on is placed again or, when nothing is followed, a new face is
+    // taken up; `faces` is then refreshed.
+    void PlaceDetection(const cv::Mat& frame, const cv::Rect& frameRect, std::vector<CFaceData*>& faces);
     // Drops a face that lost its points. False when it was dropped already.
     bool Drop(const CFaceData* face);
 

@@ -41,30 +41,32 @@ inline __m128i Grey4(__m128i pixels, __m128i weights, __m128i half)
 
 }  // namespace
 
+void ToGreyRow(const uint8_t* src, uint8_t* dst, int width)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i weights = _mm_setr_epi16(kBlue, kGreen, kRed, 0, kBlue, kGreen, kRed, 0);
+    const __m128i half = _mm_set1_epi32(1 << (kShift - 1));
+    for (; x + 16 <= width; x += 16) {
+        const uint8_t* p = src + 4 * x;
+        const __m128i a = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), weights, half);
+        const __m128i b = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), weights, half);
+        const __m128i c = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), weights, half);
+        const __m128i d = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), weights, half);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), bytes);
+    }
+#endif
+    for (; x < width; ++x)
+        dst[x] = Grey(src + 4 * x);
+}
+
 void ToGrey(const cv::Mat& bgrx, cv::Mat& grey)
 {
     CV_Assert(bgrx.type() == CV_8UC4);
     grey.create(bgrx.size(), CV_8UC1);
-    for (int y = 0; y < bgrx.rows; ++y) {
-        const uint8_t* src = bgrx.ptr<uint8_t>(y);
-        uint8_t* dst = grey.ptr<uint8_t>(y);
-        int x = 0;
-#if defined(__SSE2__)
-        const __m128i weights = _mm_setr_epi16(kBlue, kGreen, kRed, 0, kBlue, kGreen, kRed, 0);
-        const __m128i half = _mm_set1_epi32(1 << (kShift - 1));
-        for (; x + 16 <= bgrx.cols; x += 16) {
-            const uint8_t* p = src + 4 * x;
-            const __m128i a = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), weights, half);
-            const __m128i b = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), weights, half);
-            const __m128i c = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), weights, half);
-            const __m128i d = Grey4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), weights, half);
-            const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), bytes);
-        }
-#endif
-        for (; x < bgrx.cols; ++x)
-            dst[x] = Grey(src + 4 * x);
-    }
+    for (int y = 0; y < bgrx.rows; ++y)
+        ToGreyRow(bgrx.ptr<uint8_t>(y), grey.ptr<uint8_t>(y), bgrx.cols);
 }
 
 }  // namespace quell

@@ -3,6 +3,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
+
 namespace quell {
 
 // Writes the grey value of every pixel of `bgrx` (CV_8UC4) into `grey`
@@ -11,5 +13,7 @@ namespace quell {
 // same to the bit; the fourth byte is ignored. Unlike cv::cvtColor it never
 // hands work to a thread pool: the frame step stays on its own thread.
 void ToGrey(const cv::Mat& bgrx, cv::Mat& grey);
+// The same for one row of `width` pixels.
+void ToGreyRow(const uint8_t* bgrx, uint8_t* grey, int width);
 
 }  // namespace quell

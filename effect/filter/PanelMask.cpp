@@ -2,6 +2,8 @@
 // the grey picture and the shade pass.
 #include "filter/PanelMask.h"
 
+#include "filter/GreyPicture.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -198,17 +200,31 @@ void CPanelMask::WriteBack(const cv::Mat& grey, cv::Mat& frame) const
     RequireFrame(frame);
     if (grey.type() != CV_8UC1 || grey.size() != m_mask.size())
         throw std::invalid_argument("the grey picture is not a one-byte image of the panel mask's size");
-    const int W = frame.cols;
+    for (int y = 0; y < frame.rows; ++y)
+        WriteRow(grey.ptr<uint8_t>(y), frame.ptr<uint8_t>(y), y);
+}
+
+void CPanelMask::WriteRow(const uint8_t* g, uint8_t* row, int y) const
+{
+    int x = 0;
+    for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i) {
+        WriteSpan<true>(g, row, x, m_runs[i].begin);
+        WriteSpan<false>(g, row, m_runs[i].begin, m_runs[i].end);
+        x = m_runs[i].end;
+    }
+    WriteSpan<true>(g, row, x, m_mask.cols);
+}
+
+void CPanelMask::GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Mat& prevGrey) const
+{
+    RequireFrame(frame);
+    if (prevGrey.type() != CV_8UC1 || prevGrey.size() != m_mask.size())
+        throw std::invalid_argument("the grey picture is not a one-byte image of the panel mask's size");
+    curGrey.create(frame.size(), CV_8UC1);
     for (int y = 0; y < frame.rows; ++y) {
-        const uint8_t* g = grey.ptr<uint8_t>(y);
         uint8_t* row = frame.ptr<uint8_t>(y);
-        int x = 0;
-        for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i) {
-            WriteSpan<true>(g, row, x, m_runs[i].begin);
-            WriteSpan<false>(g, row, m_runs[i].begin, m_runs[i].end);
-            x = m_runs[i].end;
-        }
-        WriteSpan<true>(g, row, x, W);
+        ToGreyRow(row, curGrey.ptr<uint8_t>(y), frame.cols);
+        WriteRow(prevGrey.ptr<uint8_t>(y), row, y);
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
+
 #include <vector>
 
 namespace quell {
@@ -22,6 +24,11 @@ public:
     // then finishes the panel, so that whatever was drawn over the frame in
     // between is shaded like the grey picture under it.
     void WriteBack(const cv::Mat& grey, cv::Mat& frame) const;
+    // Both passes of the frame step over the frame in one, row by row while
+    // the row is in the cache: takes the frame's grey picture into
+    // `curGrey`, then writes `prevGrey` back into the frame as WriteBack()
+    // does. `curGrey` is made the frame's size if it is not.
+    void GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Mat& prevGrey) const;
     // Inside the panel: blue and red 0, green trunc(0.4 * green), the fourth
     // byte kept.
     void Shade(cv::Mat& frame) const;
@@ -39,6 +46,8 @@ private:
         int begin;
         int end;
     };
+    // Writes grey row `g` back into frame row `row` (row number y).
+    void WriteRow(const uint8_t* g, uint8_t* row, int y) const;
     // Checks that `frame` is a CV_8UC4 image of the mask's size.
     void RequireFrame(const cv::Mat& frame) const;
 

@@ -216,20 +216,29 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     // The worker gets this frame, shrunk, when it waits for one.
     m_faceList.OfferFrame(m_pFrame);
 
-    ToGrey(m_pFrame, m_curGrey);
+    // The grey picture of this frame is taken, and the previous one written
+    // back tinted, in one pass over the frame. When the worker found a face,
+    // the colour picture is kept until it is placed, after tracking: its
+    // points are then where the face is now.
+    cv::Rect detection;
+    const bool placing = m_faceList.TakeDetection(detection);
+    if (placing)
+        ToGrey(m_pFrame, m_curGrey);
+    else
+        m_panel.GreyAndWriteBack(m_pFrame, m_curGrey, m_pPrevGrey);
 
     m_faceList.Snapshot(m_stepFaces);
     TrackFaces(m_curGrey);
-    // A detection the worker made is placed on this frame's colour picture,
-    // after tracking: its points are where the face is now.
-    m_faceList.PlaceDetection(m_pFrame, m_stepFaces);
+    if (placing) {
+        m_faceList.PlaceDetection(m_pFrame, detection, m_stepFaces);
+        m_panel.WriteBack(m_pPrevGrey, m_pFrame);
+    }
 
     // The previous grey picture is shown; this frame's becomes the previous.
     std::swap(m_pPrevGrey, m_curGrey);
     std::swap(m_pPyramid, m_pPrevPyramid);
-    // One pass writes it back, tinted outside the panel; the panel is shaded
-    // after the markers, so that they are shaded with the picture there.
-    m_panel.WriteBack(m_curGrey, m_pFrame);
+    // The panel is shaded after the markers, so that they are shaded with
+    // the picture there.
     CFaceData* current = UpdateFaces();
     m_panel.Shade(m_pFrame);
     DrawOverlay(current);

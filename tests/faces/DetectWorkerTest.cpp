@@ -97,7 +97,15 @@ protected:
         ASSERT_TRUE(m_faces.OfferFrame(frame));
         ASSERT_EQ(m_worker.RunPass(0, 0), CDetectWorker::Pass::Done);
         EXPECT_TRUE(m_faces.WantsFrame()) << "a pass always asks for the next frame";
-        m_faces.PlaceDetection(frame, m_step);
+        Place(frame);
+    }
+
+    // Places what the last pass found on `frame`, as the frame step does.
+    void Place(const cv::Mat& frame)
+    {
+        cv::Rect rect;
+        if (m_faces.TakeDetection(rect))
+            m_faces.PlaceDetection(frame, rect, m_step);
     }
 
     cv::Rect FaceRect()
@@ -200,7 +208,7 @@ TEST_F(DetectWorkerTest, HandOffRhythm)
     EXPECT_FALSE(m_faces.WantsFrame());
     EXPECT_FALSE(m_faces.OfferFrame(At(100, 40))) << "the slot holds a frame the worker has not taken";
     EXPECT_EQ(m_worker.RunPass(0, 0), CDetectWorker::Pass::Done);
-    m_faces.PlaceDetection(At(100, 40), m_step);
+    Place(At(100, 40));
     EXPECT_EQ(m_faces.Count(), 0u) << "the pattern frame was searched, not the later one";
     EXPECT_EQ(m_worker.LastCascade(), -1);
     // A stop request ends waiting and resting at once.

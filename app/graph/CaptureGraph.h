@@ -1,0 +1,74 @@
+// The capture pipeline: camera -> (decoder) -> videoconvert -> quellfx ->
+// tee -> display, and in recording form also tee -> avimux -> filesink with
+// the audio input. Every change is a rebuild from scratch.
+#pragma once
+
+#include "graph/DeviceChoice.h"
+#include "graph/GraphHost.h"
+#include "graph/GstRef.h"
+#include "shell/CaptureSettings.h"
+
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <string>
+
+namespace quell {
+
+class CCaptureGraph {
+public:
+    // `settings` and `highScore` are the main window's; the graph reads and
+    // updates them as the build goes.
+    CCaptureGraph(IGraphHost& host, CDeviceChooser& devices, CaptureSettings& settings,
+                  std::int64_t& highScore);
+    ~CCaptureGraph();
+
+    CCaptureGraph(const CCaptureGraph&) = delete;
+    CCaptureGraph& operator=(const CCaptureGraph&) = delete;
+
+    // Releases any earlier pipeline (fetching its high score first) and
+    // builds a new one; false when a step failed (its message was shown).
+    bool BuildCaptureGraph(bool reuseCamera, bool reuseFormat, bool reuseAudio, bool recording);
+
+    // Stops and releases the pipeline. A recording is finished first: end of
+    // stream goes through the recording branch and the file is completed
+    // (waited for a few seconds at most) before the pipeline goes to NULL.
+    void ReleaseCaptureGraph();
+
+    // Applies the saved capture size and frame rate to the camera (or, when
+    // asked, takes the camera's own format) before it is connected.
+    bool SetupCameraFormat(bool reuseFormat);
+
+    // The effect element's running high score, or the main window's when
+    // there is no effect element.
+    std::int64_t FetchHighScore() const;
+
+    // Drops every followed face (Space key, right click).
+    void ResetFaces();
+
+    bool Built() const { return m_pipeline != nullptr; }
+    GstElement* Pipeline() const { return m_pipeline.get(); }
+    GstElement* EffectFilter() const { return m_pEffectFilter.get(); }
+    // The file of the running recording, empty when not recording.
+    const std::string& RecordingPath() const { return m_recordingPath; }
+
+private:
+    IGraphHost& m_host;
+    CDeviceChooser& m_devices;
+    CaptureSettings& m_settings;
+    std::int64_t& m_highScore;
+
+    GstRef<GstElement> m_pipeline;
+    GstRef<GstElement> m_pCameraFilter;
+    GstRef<GstElement> m_pAudioFilter;
+    GstRef<GstElement> m_pEffectFilter;
+    GstRef<GstElement> m_pColorConverter;
+    GstRef<GstElement> m_pAviDecompressor;
+    GstRef<GstElement> m_pSmartTee;
+    GstRef<GstElement> m_pVideoRenderer;
+    GstRef<GstElement> m_pAviMux;
+    GstRef<GstElement> m_pFileSink;
+    std::string m_recordingPath;
+};
+
+}  // namespace quell

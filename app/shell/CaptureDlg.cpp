@@ -1,0 +1,276 @@
+// The main window: start-up order, menu commands, the video area, shut-down order.
+#include "shell/CaptureDlg.h"
+
+#include "shell/Commands.h"
+#include "shell/VideoWidget.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QString>
+
+#include <gst/gst.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace quell {
+
+namespace {
+
+struct MenuItem {
+    const char* text;  // nullptr: separator
+    int command;
+};
+
+struct MenuSpec {
+    const char* title;
+    std::vector<MenuItem> items;
+};
+
+const std::vector<MenuSpec>& MenuTable()
+{
+    static const std::vector<MenuSpec> table = {
+        {"ファイル(&F)", {{"終了(&X)", kCmdExit}}},
+        {"録画(&R)", {{"開始(&S)", kCmdRecordStart}, {"停止(&E)", kCmdRecordStop}}},
+        {"設定(&S)",
+         {{"カメラ変更(&C)", kCmdChangeCamera},
+          {"カメラ設定(&S)", kCmdCameraSettings},
+          {"カメラプロパティ(&P)", kCmdCameraProperties},
+          {nullptr, 0},
+          {"録音デバイス変更(&A)", kCmdChangeAudio},
+          {nullptr, 0},
+          {"現在の設定状態表示(&H)", kCmdShowSettings}}},
+        {"表示(&D)",
+         {{"0.5倍表示(&1)", kCmdScaleHalf}, {"1.0倍表示(&2)", kCmdScaleOne}, {"2.0倍表示(&3)", kCmdScaleTwo}}},
+        {"ヘルプ(&H)", {{"バージョン情報(&V)", kCmdAbout}}},
+    };
+    return table;
+}
+
+}  // namespace
+
+CCaptureDlg::CCaptureDlg(const std::string& programFolder, const StoragePlaces& places, IPrompts* prompts,
+                         QWidget* parent)
+    : QMainWindow(parent),
+      m_programFolder(programFolder),
+      m_places(places),
+      m_qtPrompts(this),
+      m_prompts(prompts ? prompts : &m_qtPrompts),
+      m_video(new CVideoWidget(this))
+{
+    setWindowTitle(QStringLiteral("Capture"));
+    setCentralWidget(m_video);
+    BuildMenu();
+    m_devices = std::make_unique<CDeviceChooser>(*m_prompts);
+    m_graph = std::make_unique<CCaptureGraph>(*this, *m_devices, m_settings, m_highScore);
+}
+
+CCaptureDlg::~CCaptureDlg()
+{
+    Shutdown();
+}
+
+void CCaptureDlg::BuildMenu()
+{
+    for (const MenuSpec& spec : MenuTable()) {
+        QMenu* menu = menuBar()->addMenu(QString::fromUtf8(spec.title));
+        for (const MenuItem& item : spec.items) {
+            if (!item.text) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* action = menu->addAction(QString::fromUtf8(item.text));
+            action->setData(item.command);
+            const int command = item.command;
+            connect(action, &QAction::triggered, this, [this, command] { OnCommand(command); });
+        }
+    }
+}
+
+QAction* CCaptureDlg::ActionFor(int command) const
+{
+    for (QAction* action : findChildren<QAction*>()) {
+        if (action->data().isValid() && action->data().toInt() == command)
+            return action;
+    }
+    return nullptr;
+}
+
+bool CCaptureDlg::Initialise()
+{
+    // Settings first; the program folder is the current directory, so that
+    // the effect finds its "data" folder beside the program.
+    LoadSettings(m_places.settingsFile, m_settings);
+    m_highScore = LoadHighScore();
+    if (::chdir(m_programFolder.c_str()) != 0)
+        g_warning("Cannot change to the program folder %s", m_programFolder.c_str());
+
+    // Make the plugin beside the program known, at every start.
+    gst_registry_scan_path(gst_registry_get(), m_programFolder.c_str());
+
+    show();
+    SetClientSize(m_settings.windowWidth, m_settings.windowHeight);
+
+    const bool reuse = !m_settings.cameraName.empty();
+    if (!m_graph->BuildCaptureGraph(reuse, reuse, reuse, m_recording)) {
+        if (m_prompts->AskYesNo("エラーが発生したのでアプリケーションを終了します。\n"
+                                "前回の設定ファイル「setup.ini」を削除しますか？")) {
+            std::remove(m_places.settingsFile.c_str());
+            m_settingsDeleted = true;
+        }
+        hide();
+        close();
+        return false;
+    }
+    SaveSettings();
+    return true;
+}
+
+GstElement* CCaptureDlg::CreateVideoRenderer()
+{
+    m_video->ClearFrame();
+    return m_video->CreateSink();
+}
+
+void CCaptureDlg::SetCaption(const std::string& caption)
+{
+    setWindowTitle(QString::fromStdString(caption));
+}
+
+void CCaptureDlg::SetClientSize(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return;
+    // Keep the difference between the window and its client area (the menu
+    // bar) as it is now.
+    const QSize extra = size() - m_video->size();
+    resize(width + std::max(0, extra.width()), height + std::max(0, extra.height()));
+}
+
+void CCaptureDlg::SaveSettings()
+{
+    m_settings.windowWidth = m_video->width();
+    m_settings.windowHeight = m_video->height();
+    std::string error;
+    if (!quell::SaveSettings(m_places.settingsFile, m_settings, error) && !m_saveErrorShown) {
+        // Once per run: the settings stay in memory and are tried again at
+        // every later save.
+        m_saveErrorShown = true;
+        m_prompts->ShowMessage("設定ファイル「setup.ini」を保存できませんでした。\n" + error);
+    }
+}
+
+void CCaptureDlg::Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio)
+{
+    m_graph->BuildCaptureGraph(reuseCamera, reuseFormat, reuseAudio, m_recording);
+}
+
+void CCaptureDlg::OnCommand(int command)
+{
+    switch (command) {
+    case kCmdRecordStart:
+        if (!m_recording) {
+            m_recording = true;
+            Rebuild(true, true, true);
+        }
+        break;
+    case kCmdRecordStop:
+        if (m_recording) {
+            m_recording = false;
+            Rebuild(true, true, true);
+        }
+        break;
+    case kCmdChangeCamera:
+        Rebuild(false, true, true);
+        break;
+    case kCmdCameraSettings:
+        Rebuild(true, false, true);
+        break;
+    case kCmdChangeAudio:
+        Rebuild(true, true, false);
+        break;
+    case kCmdShowSettings:
+        ShowCurrentSettings();
+        break;
+    case kCmdScaleHalf:
+        ScaleVideoWindow(0.5f);
+        break;
+    case kCmdScaleOne:
+        ScaleVideoWindow(1.0f);
+        break;
+    case kCmdScaleTwo:
+        ScaleVideoWindow(2.0f);
+        break;
+    case kCmdAbout:
+    case kCmdAboutSystem:
+        QMessageBox::about(this, QStringLiteral("バージョン情報 Capture"),
+                           QStringLiteral("Quellvisor Capture\nVersion 0.1"));
+        break;
+    case kCmdExit:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void CCaptureDlg::ShowCurrentSettings()
+{
+    char text[2048];
+    std::snprintf(text, sizeof text, "カメラ：%s\n音声：%s\n解像度：%dx%d\n録画状態：%s", m_settings.cameraName.c_str(),
+                  m_settings.audioName.c_str(), m_settings.width, m_settings.height,
+                  m_recording ? "録画中" : "");
+    QMessageBox box(QMessageBox::Information, QString::fromUtf8(kAppTitle), QString::fromUtf8(text),
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+void CCaptureDlg::ScaleVideoWindow(float factor)
+{
+    // Multiplied in floating point and truncated toward zero: 641 x 0.5 -> 320.
+    const int width = static_cast<int>(factor * static_cast<float>(m_settings.width));
+    const int height = static_cast<int>(factor * static_cast<float>(m_settings.height));
+    SetClientSize(width, height);
+}
+
+void CCaptureDlg::ToggleFullScreen()
+{
+    m_fullScreen = !m_fullScreen;
+    menuBar()->setVisible(!m_fullScreen);
+    if (m_fullScreen)
+        showFullScreen();
+    else
+        showNormal();
+}
+
+void CCaptureDlg::ResetFaces()
+{
+    m_graph->ResetFaces();
+}
+
+void CCaptureDlg::closeEvent(QCloseEvent* event)
+{
+    Shutdown();
+    event->accept();
+}
+
+void CCaptureDlg::Shutdown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    // The high score, then the settings, then the pipeline (which finishes a
+    // running recording).
+    if (m_graph->Built()) {
+        m_highScore = m_graph->FetchHighScore();
+        SaveHighScore(m_highScore);
+    }
+    if (!m_settingsDeleted)
+        SaveSettings();
+    m_graph->ReleaseCaptureGraph();
+}
+
+}  // namespace quell

@@ -1,0 +1,88 @@
+// CCaptureDlg: the capture program's main window. Its whole client area is
+// the live video; it owns the settings, the high score and the pipeline.
+#pragma once
+
+#include "graph/CaptureGraph.h"
+#include "graph/DeviceChoice.h"
+#include "graph/GraphHost.h"
+#include "shell/CaptureSettings.h"
+#include "shell/QtPrompts.h"
+#include "shell/Settings.h"
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QAction;
+
+namespace quell {
+
+class CVideoWidget;
+
+class CCaptureDlg : public QMainWindow, public IGraphHost {
+    Q_OBJECT
+public:
+    // `programFolder` ends with '/'; `places` says where setup.ini and the
+    // recordings live. `prompts` replaces the Qt dialogs (tests); null for
+    // the real ones.
+    CCaptureDlg(const std::string& programFolder, const StoragePlaces& places, IPrompts* prompts = nullptr,
+                QWidget* parent = nullptr);
+    ~CCaptureDlg() override;
+
+    // The start-up sequence: settings, plugin registration, window, graph.
+    // False after a failed graph build (the user was asked about
+    // setup.ini and the window is closing).
+    bool Initialise();
+
+    // Runs one command of the menu table.
+    void OnCommand(int command);
+
+    void ScaleVideoWindow(float factor);
+    void ToggleFullScreen();
+    void ResetFaces();
+
+    // IGraphHost
+    IPrompts& Prompts() override { return *m_prompts; }
+    GstElement* CreateVideoRenderer() override;
+    void SetCaption(const std::string& caption) override;
+    void SetClientSize(int width, int height) override;
+    void SaveSettings() override;
+    std::string VideoFolder() override { return m_places.videoFolder; }
+
+    // Read-outs for tests.
+    const CaptureSettings& Settings() const { return m_settings; }
+    std::int64_t HighScore() const { return m_highScore; }
+    bool Recording() const { return m_recording; }
+    CCaptureGraph& Graph() { return *m_graph; }
+    CVideoWidget& Video() { return *m_video; }
+    QAction* ActionFor(int command) const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildMenu();
+    void Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio);
+    void ShowCurrentSettings();
+    void Shutdown();
+
+    std::string m_programFolder;
+    StoragePlaces m_places;
+    CaptureSettings m_settings;
+    std::int64_t m_highScore = 0;
+    bool m_recording = false;
+    bool m_fullScreen = false;
+    bool m_settingsDeleted = false;  // the user chose to delete setup.ini after a failed start
+    bool m_saveErrorShown = false;
+    bool m_shutDown = false;
+
+    CQtPrompts m_qtPrompts;
+    IPrompts* m_prompts;
+    CVideoWidget* m_video;
+    std::unique_ptr<CDeviceChooser> m_devices;
+    std::unique_ptr<CCaptureGraph> m_graph;
+};
+
+}  // namespace quell

@@ -1,0 +1,80 @@
+// capture: the webcam power meter's program. Start-up: the delayed start,
+// the main window's start-up sequence, then the event loop.
+#include "graph/FileCamera.h"
+#include "shell/CaptureDlg.h"
+#include "shell/Settings.h"
+#include "shell/SignalCloser.h"
+#include "shell/Startup.h"
+
+#include <QApplication>
+#include <QThread>
+
+#include <gst/gst.h>
+
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+void PrintUsage()
+{
+    std::cout << "usage: capture [startup] [--source FILE]\n"
+                 "  startup        wait as set up in setup.ini before starting\n"
+                 "  --source FILE  use a video file or a still picture as the only camera\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    gst_init(&argc, &argv);
+
+    std::vector<std::string> args;
+    std::string source;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i > 0 && (arg == "--help" || arg == "-h")) {
+            PrintUsage();
+            return 0;
+        }
+        if (i > 0 && arg == "--source") {
+            if (i + 1 >= argc) {
+                std::cerr << "capture: --source needs a file name\n";
+                return 2;
+            }
+            source = argv[++i];
+            continue;
+        }
+        args.push_back(arg);
+    }
+
+    const std::string programFolder = quell::GetProgramFolder();
+    const quell::StoragePlaces places = quell::ChooseStoragePlaces(programFolder);
+
+    quell::DelayedStartHooks hooks;
+    hooks.sleep = [](int seconds) { QThread::sleep(static_cast<unsigned long>(seconds)); };
+    // The countdown dialog is not built yet: wait as silently.
+    hooks.countdown = [&hooks](int seconds) {
+        hooks.sleep(seconds);
+        return true;
+    };
+    if (!quell::DelayedStart(args, quell::LoadStartupSettings(places.settingsFile), hooks))
+        return 0;
+
+    if (!source.empty()) {
+        std::string error;
+        if (!quell::RegisterFileCamera(source, error)) {
+            std::cerr << "capture: " << error << "\n";
+            return 2;
+        }
+    }
+
+    quell::CCaptureDlg window(programFolder, places);
+    quell::CSignalCloser closer([&window] { window.close(); });
+    if (!window.Initialise())
+        return 1;
+    return app.exec();
+}

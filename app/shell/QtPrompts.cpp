@@ -25,13 +25,7 @@ bool CQtPrompts::AskYesNo(const std::string& text)
 bool CQtPrompts::RunDeviceDialog(const std::vector<std::string>& names, int initial, bool cancellable,
                                  int& selection)
 {
-    CDeviceSelectDialog dialog(cancellable, m_owner);
-    for (const std::string& name : names)
-        dialog.AddName(name);
-    dialog.SetInitialSelection(initial);
-    const bool ok = dialog.exec() == QDialog::Accepted;
-    selection = dialog.Selection();
-    return ok;
+    return CDeviceSelectDialog::Run(names, initial, cancellable, selection, m_owner);
 }
 
 }  // namespace quell

@@ -7,7 +7,9 @@ add_library(quell_test_devices STATIC ${CMAKE_SOURCE_DIR}/tests/support/TestDevi
 target_include_directories(quell_test_devices PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(quell_test_devices PUBLIC PkgConfig::GST)
 
-add_executable(device_choice_tests DeviceChoiceTest.cpp DevicesTestMain.cpp)
-target_link_libraries(device_choice_tests PRIVATE quell_devices quell_test_devices GTest::gtest)
+find_package(Qt6 REQUIRED COMPONENTS Test)
+
+add_executable(device_choice_tests DeviceChoiceTest.cpp DeviceSelectDialogTest.cpp DevicesTestMain.cpp)
+target_link_libraries(device_choice_tests PRIVATE quell_devices quell_test_devices Qt6::Test GTest::gtest)
 gtest_discover_tests(device_choice_tests
   PROPERTIES LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

@@ -11,6 +11,7 @@
 #include <gst/gst.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace quell {
@@ -52,7 +53,41 @@ public:
     // The file of the running recording, empty when not recording.
     const std::string& RecordingPath() const { return m_recordingPath; }
 
+    // Frame counts of a recording: frames that left the camera's format
+    // filter and that entered the tee while the file was open, and frames
+    // that reached the multiplexer. Only the display branch may drop frames,
+    // so the three agree unless the camera or the file failed.
+    struct RecordingStats {
+        std::string path;
+        std::uint64_t cameraFrames = 0;
+        std::uint64_t framesPushed = 0;
+        std::uint64_t framesWritten = 0;
+        bool completed = false;   // the end of the stream reached the file (index written)
+    };
+    // The running recording's counts so far, else the last finished one's.
+    RecordingStats RecordingFrames() const;
+
 private:
+    struct Runtime;
+
+    bool BuildPreviewForm();
+    bool BuildRecordingForm();
+    void PrepareRecordingFile();
+    bool ConnectCamera();
+    bool LinkConverterToEffect();
+    bool LinkDisplayBranch();
+    bool LinkRecordingBranch();
+    bool LinkAudioBranch();
+    bool AddNamed(GstElement* element, const char* name);
+    bool TakeControl();
+    bool StartPipeline();
+    void ReleaseGraph(bool fileFailed);
+    bool FinishRecording(bool fileFailed);
+    void OnPipelineError(GstMessage* message);
+    void HandlePipelineError();
+    static gboolean BusCallback(GstBus* bus, GstMessage* message, gpointer self);
+    static gboolean ErrorCallback(gpointer self);
+
     IGraphHost& m_host;
     CDeviceChooser& m_devices;
     CaptureSettings& m_settings;
@@ -69,6 +104,7 @@ private:
     GstRef<GstElement> m_pAviMux;
     GstRef<GstElement> m_pFileSink;
     std::string m_recordingPath;
+    std::unique_ptr<Runtime> m_run;
 };
 
 }  // namespace quell

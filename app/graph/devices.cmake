@@ -3,6 +3,7 @@
 add_library(quell_devices STATIC
   graph/DeviceChoice.cpp
   graph/DeviceSelectDialog.cpp
+  graph/FileCamera.cpp
 )
 target_include_directories(quell_devices PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(quell_devices PUBLIC QT_NO_KEYWORDS)

@@ -13,3 +13,12 @@ add_executable(device_choice_tests DeviceChoiceTest.cpp DeviceSelectDialogTest.c
 target_link_libraries(device_choice_tests PRIVATE quell_devices quell_test_devices Qt6::Test GTest::gtest)
 gtest_discover_tests(device_choice_tests
   PROPERTIES LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+# The file camera lowers every other camera provider, so it has a test
+# program of its own.
+add_executable(file_camera_tests FileCameraTest.cpp DevicesTestMain.cpp)
+target_compile_definitions(file_camera_tests PRIVATE QUELL_TESTDATA_DIR="${QUELL_TESTDATA_DIR}"
+  QUELL_TEST_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+target_link_libraries(file_camera_tests PRIVATE quell_devices GTest::gtest)
+gtest_discover_tests(file_camera_tests
+  PROPERTIES LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

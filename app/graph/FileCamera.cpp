@@ -10,7 +10,9 @@
 
 #include <opencv2/core.hpp>
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <filesystem>
 #include <memory>
@@ -28,6 +30,9 @@ constexpr int kStillRate = 30;
 constexpr GstClockTime kFrameDuration = GST_SECOND / kStillRate;
 // How long the check of a video file may take to show its first frame.
 constexpr GstClockTime kProbeTimeout = 10 * GST_SECOND;
+// A playing video file that brings no frame for this long has failed.
+constexpr auto kStallTimeout = std::chrono::seconds(5);
+constexpr GstClockTime kWatchInterval = 500 * GST_MSECOND;
 
 std::string ToUri(const std::string& path)
 {
@@ -214,6 +219,7 @@ private:
             gst_app_src_set_caps(self->m_appsrc, caps);
         }
         if (GstBuffer* buffer = gst_sample_get_buffer(sample)) {
+            ++self->m_frames;
             // The file's own times restart at every loop; the appsrc stamps
             // the frames afresh.
             buffer = gst_buffer_copy(buffer);
@@ -228,24 +234,47 @@ private:
         return GST_FLOW_OK;
     }
 
+    // Rewinds at the end of the file; gives up with an error when the inner
+    // pipeline fails, when a pass through the file brings no frame (nothing
+    // to loop) or when frames stop coming (a decoder can swallow its
+    // element's error while it is being tried).
     void Watch()
     {
         const auto types = static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_APPLICATION);
+        std::uint64_t framesAtRewind = 0;
+        std::uint64_t framesSeen = 0;
+        auto lastProgress = std::chrono::steady_clock::now();
         bool failed = false;
         for (;;) {
-            GstMessage* message = gst_bus_timed_pop_filtered(m_bus.get(), GST_CLOCK_TIME_NONE, types);
-            if (!message)
+            GstMessage* message = gst_bus_timed_pop_filtered(m_bus.get(), kWatchInterval, types);
+            const std::uint64_t frames = m_frames.load();
+            if (frames != framesSeen) {
+                framesSeen = frames;
+                lastProgress = std::chrono::steady_clock::now();
+            }
+            if (!message) {
+                if (!failed && std::chrono::steady_clock::now() - lastProgress > kStallTimeout) {
+                    ForwardError(nullptr);
+                    failed = true;
+                }
                 continue;
+            }
             const GstMessageType type = GST_MESSAGE_TYPE(message);
             if (type == GST_MESSAGE_APPLICATION) {
                 gst_message_unref(message);
                 return;
             }
-            if (type == GST_MESSAGE_ERROR && !failed) {
+            if (!failed && type == GST_MESSAGE_ERROR) {
                 ForwardError(message);
                 failed = true;
-            } else if (type == GST_MESSAGE_EOS && !failed) {
-                Rewind();
+            } else if (!failed && type == GST_MESSAGE_EOS) {
+                if (frames == framesAtRewind) {
+                    ForwardError(nullptr);
+                    failed = true;
+                } else {
+                    framesAtRewind = frames;
+                    Rewind();
+                }
             }
             gst_message_unref(message);
         }
@@ -282,6 +311,7 @@ private:
     GstRef<GstElement> m_pipeline;
     GstRef<GstBus> m_bus;
     GstCaps* m_caps = nullptr;  // what the appsrc was last told; streaming thread only
+    std::atomic<std::uint64_t> m_frames{0};  // frames handed on so far
     std::thread m_thread;
 };
 

@@ -270,17 +270,23 @@ TEST(FileCamera, StopsAndStartsAgainAndReportsAnUnreadableVideo)
         EXPECT_EQ(run.Take(2).size(), 2u);
     }  // and torn down while playing
 
-    // A file that breaks after the check: the camera posts an error.
+    // Files that break after the check: the camera posts an error, whether
+    // the decoder reports one or just never brings a frame.
     std::filesystem::create_directories(kScratch);
+    const std::string text = (kScratch / "changed.txt").string();
+    std::ofstream(text) << "no longer a video";
     const std::string broken = (kScratch / "broken.avi").string();
     std::ofstream(broken) << "RIFF0000AVI garbage";
-    CameraRun run(CreateFileCameraElement(broken, "cam"), "video/x-raw");
-    run.Play();
-    GstRef<GstBus> bus(gst_element_get_bus(run.Pipeline()));
-    GstMessage* message = gst_bus_timed_pop_filtered(bus.get(), 5 * GST_SECOND, GST_MESSAGE_ERROR);
-    ASSERT_NE(message, nullptr);
-    EXPECT_STREQ(GST_OBJECT_NAME(GST_MESSAGE_SRC(message)), "cam");
-    gst_message_unref(message);
+    for (const std::string& path : {text, broken}) {
+        SCOPED_TRACE(path);
+        CameraRun run(CreateFileCameraElement(path, "cam"), "video/x-raw");
+        run.Play();
+        GstRef<GstBus> bus(gst_element_get_bus(run.Pipeline()));
+        GstMessage* message = gst_bus_timed_pop_filtered(bus.get(), 8 * GST_SECOND, GST_MESSAGE_ERROR);
+        ASSERT_NE(message, nullptr);
+        EXPECT_STREQ(GST_OBJECT_NAME(GST_MESSAGE_SRC(message)), "cam");
+        gst_message_unref(message);
+    }
 }
 
 }  // namespace

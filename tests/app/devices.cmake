@@ -9,14 +9,17 @@ target_link_libraries(quell_test_devices PUBLIC PkgConfig::GST)
 
 find_package(Qt6 REQUIRED COMPONENTS Test)
 
-add_executable(device_choice_tests DeviceChoiceTest.cpp DeviceSelectDialogTest.cpp DevicesTestMain.cpp)
+# Plugins load as devices are listed and played, so the sanitizer build needs
+# full allocation stacks (see the file).
+add_executable(device_choice_tests DeviceChoiceTest.cpp DeviceSelectDialogTest.cpp DevicesTestMain.cpp
+  ${QUELL_FULL_STACKS_SOURCE})
 target_link_libraries(device_choice_tests PRIVATE quell_devices quell_test_devices Qt6::Test GTest::gtest)
 gtest_discover_tests(device_choice_tests
   PROPERTIES LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
 # The file camera lowers every other camera provider, so it has a test
 # program of its own.
-add_executable(file_camera_tests FileCameraTest.cpp DevicesTestMain.cpp)
+add_executable(file_camera_tests FileCameraTest.cpp DevicesTestMain.cpp ${QUELL_FULL_STACKS_SOURCE})
 target_compile_definitions(file_camera_tests PRIVATE QUELL_TESTDATA_DIR="${QUELL_TESTDATA_DIR}"
   QUELL_TEST_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}")
 target_link_libraries(file_camera_tests PRIVATE quell_devices GTest::gtest)

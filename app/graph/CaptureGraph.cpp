@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
+#include <filesystem>
 #include <initializer_list>
 #include <limits>
 #include <mutex>
@@ -23,6 +24,7 @@ namespace quell {
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 // How long a start attempt may take to reach PLAYING.
 constexpr GstClockTime kStartTimeout = 3 * GST_SECOND;
@@ -415,9 +417,11 @@ bool CCaptureGraph::SetupCameraFormat(bool reuseFormat)
         return true;
     }
 
-    // Asked: the saved format when offered, else the camera's own.
-    CapsRef chosen = saved ? std::move(saved) : PreferredFormat(offered, m_settings.width, m_settings.height,
-                                                                m_settings.frameTime);
+    // Asked: the saved format when the camera offers it at a known rate,
+    // else the camera's own format nearest to it.
+    CapsRef chosen = saved && m_settings.frameTime > 0
+                         ? std::move(saved)
+                         : PreferredFormat(offered, m_settings.width, m_settings.height, m_settings.frameTime);
     int width = 0, height = 0;
     std::int64_t frameTime = 0;
     if (ReadFormat(chosen.get(), width, height, frameTime)) {
@@ -453,8 +457,14 @@ bool CCaptureGraph::ConnectCamera()
     GstRef<GstPad> formatted = StaticPad(m_run->cameraFormat.get(), "src");
     AddCounter(formatted.get(), m_run->cameraFrames);
 
-    if (LinkConverterToEffect() && LinkChain({m_run->cameraFormat.get(), m_pColorConverter.get()}))
+    if (LinkConverterToEffect() && LinkChain({m_run->cameraFormat.get(), m_pColorConverter.get()})) {
+        // The decoder stays in the pipeline unconnected. It is held in NULL
+        // state: an idle decodebin would keep the pipeline from PLAYING,
+        // waiting for data that never comes.
+        if (m_pAviDecompressor)
+            gst_element_set_locked_state(m_pAviDecompressor.get(), TRUE);
         return true;
+    }
 
     if (!LinkChain({m_run->cameraFormat.get(), m_pAviDecompressor.get()})) {
         prompts.ShowMessage("RenderStream E01A");
@@ -659,6 +669,12 @@ void CCaptureGraph::ReleaseGraph(bool fileFailed)
     m_run->audioLinked = false;
     m_run->errorText.clear();
     m_run->errorInFile = false;
+    // A recording build that never ran leaves the empty file its name was
+    // reserved with.
+    std::error_code ignored;
+    if (!m_recordingPath.empty() && fs::is_regular_file(m_recordingPath, ignored) &&
+        fs::file_size(m_recordingPath, ignored) == 0)
+        fs::remove(m_recordingPath, ignored);
     m_recordingPath.clear();
 }
 
@@ -765,9 +781,9 @@ void CCaptureGraph::ResetFaces()
 
 CCaptureGraph::RecordingStats CCaptureGraph::RecordingFrames() const
 {
-    if (!m_run->recordingLinked)
-        return m_run->last;
     RecordingStats stats;
+    if (!m_run->recordingLinked)
+        return stats;
     stats.path = m_recordingPath;
     stats.cameraFrames = m_run->cameraFrames.load();
     stats.framesPushed = m_run->framesPushed.load();
@@ -775,6 +791,11 @@ CCaptureGraph::RecordingStats CCaptureGraph::RecordingFrames() const
     std::lock_guard lock(m_run->endLock);
     stats.completed = m_run->fileEnded;
     return stats;
+}
+
+const CCaptureGraph::RecordingStats& CCaptureGraph::LastRecording() const
+{
+    return m_run->last;
 }
 
 }  // namespace quell

@@ -64,8 +64,10 @@ public:
         std::uint64_t framesWritten = 0;
         bool completed = false;   // the end of the stream reached the file (index written)
     };
-    // The running recording's counts so far, else the last finished one's.
+    // The running recording's counts so far (empty when not recording).
     RecordingStats RecordingFrames() const;
+    // The counts of the recording that the last release finished.
+    const RecordingStats& LastRecording() const;
 
 private:
     struct Runtime;

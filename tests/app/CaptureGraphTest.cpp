@@ -52,7 +52,7 @@ public:
 // slow (a display that cannot keep up), the caption, size and saves.
 class CFakeHost : public IGraphHost {
 public:
-    explicit CFakeHost(std::string folder) : m_folder(std::move(folder)) {}
+    explicit CFakeHost(std::string folder) : folder(std::move(folder)) {}
 
     IPrompts& Prompts() override { return prompts; }
     GstElement* CreateVideoRenderer() override
@@ -73,7 +73,7 @@ public:
         clientHeight = height;
     }
     void SaveSettings() override { ++saves; }
-    std::string VideoFolder() override { return m_folder; }
+    std::string VideoFolder() override { return folder; }
 
     CScriptedPrompts prompts;
     std::atomic<int> frames{0};
@@ -82,6 +82,7 @@ public:
     int clientWidth = 0;
     int clientHeight = 0;
     int saves = 0;
+    std::string folder;
 
 private:
     static void OnFrame(GstElement*, GstBuffer*, GstPad*, gpointer self)
@@ -91,8 +92,6 @@ private:
         if (const int ms = host->slowDisplayMs.load())
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
-
-    std::string m_folder;
 };
 
 // Runs the event loop (which dispatches the bus watch) for a while.
@@ -437,6 +436,27 @@ TEST_F(CaptureGraphTest, CameraFailingWhileRecordingKeepsTheFileAndReports)
     EXPECT_GT(avi.audioBuffers, 0);
 
     // The window stays usable: the next command builds and runs again.
+    Host().prompts.messages.clear();
+    ASSERT_TRUE(Graph().BuildCaptureGraph(true, true, true, false));
+    EXPECT_TRUE(FramesFlow());
+    EXPECT_TRUE(Host().prompts.messages.empty());
+}
+
+// The file cannot be written: the start fails, the failure is reported
+// without waiting for a file that can never be completed, and the window
+// can build again.
+TEST_F(CaptureGraphTest, UnwritableRecordingFolderIsReported)
+{
+    Host().folder = "/nonexistent/quell-graph";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Graph().BuildCaptureGraph(true, true, true, true));
+    ASSERT_TRUE(PumpUntil([&] { return !Host().prompts.messages.empty(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+    EXPECT_EQ(Host().prompts.messages.front().rfind("録画ファイルに書き込めませんでした。", 0), 0u)
+        << Host().prompts.messages.front();
+    EXPECT_FALSE(Graph().Built());
+    EXPECT_FALSE(Graph().LastRecording().completed);
+
     Host().prompts.messages.clear();
     ASSERT_TRUE(Graph().BuildCaptureGraph(true, true, true, false));
     EXPECT_TRUE(FramesFlow());

@@ -14,6 +14,7 @@
 #include <gst/gst.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <unistd.h>
 
 namespace quell {
@@ -161,6 +162,15 @@ void CCaptureDlg::SaveSettings()
         m_saveErrorShown = true;
         m_prompts->ShowMessage("設定ファイル「setup.ini」を保存できませんでした。\n" + error);
     }
+}
+
+std::string CCaptureDlg::VideoFolder()
+{
+    // Made at the first recording; when that fails, opening the file fails
+    // and the pipeline reports it.
+    std::error_code error;
+    std::filesystem::create_directories(m_places.videoFolder, error);
+    return m_places.videoFolder;
 }
 
 void CCaptureDlg::Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio)

@@ -49,7 +49,7 @@ public:
     void SetCaption(const std::string& caption) override;
     void SetClientSize(int width, int height) override;
     void SaveSettings() override;
-    std::string VideoFolder() override { return m_places.videoFolder; }
+    std::string VideoFolder() override;
 
     // Read-outs for tests.
     const CaptureSettings& Settings() const { return m_settings; }

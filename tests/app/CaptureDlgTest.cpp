@@ -1,0 +1,255 @@
+// The main window end to end on the test suite's devices: start-up order and
+// its failure question, recording through the menu, close and SIGTERM
+// finishing the file, the high score kept in the profile, window scales.
+#include "shell/CaptureDlg.h"
+#include "shell/Commands.h"
+#include "shell/Settings.h"
+#include "shell/SignalCloser.h"
+#include "shell/VideoWidget.h"
+#include "support/AviProbe.h"
+#include "support/TestDeviceProvider.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace quell {
+namespace {
+
+using namespace quell::test;
+
+// Answers the window's questions from a script and records what it was told.
+class CScriptedPrompts : public IPrompts {
+public:
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    bool AskYesNo(const std::string& text) override
+    {
+        questions.push_back(text);
+        return answerYes;
+    }
+    bool RunDeviceDialog(const std::vector<std::string>& names, int initial, bool, int& selection) override
+    {
+        dialogs.push_back(names);
+        selection = choice < 0 ? initial : choice;
+        return true;
+    }
+
+    std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    std::vector<std::vector<std::string>> dialogs;
+    bool answerYes = false;
+    int choice = -1;
+};
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void Pump(int ms)
+{
+    WaitFor([] { return false; }, ms);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+class CaptureDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_places.settingsFile = m_dir.filePath("setup.ini").toStdString();
+        m_places.videoFolder = m_dir.filePath("video").toStdString();
+        SetTestDevices({Camera("Cam"), Microphone("Mic")});
+    }
+
+    std::unique_ptr<CCaptureDlg> MakeWindow()
+    {
+        return std::make_unique<CCaptureDlg>(std::string(QUELL_OUTPUT_DIR) + "/", m_places, &m_prompts);
+    }
+
+    std::vector<std::string> Recordings() const
+    {
+        std::vector<std::string> files;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(m_places.videoFolder, ec))
+            files.push_back(entry.path().string());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    QTemporaryDir m_dir;
+    StoragePlaces m_places;
+    CScriptedPrompts m_prompts;
+};
+
+TEST_F(CaptureDlgTest, FirstStartChoosesDevicesShowsVideoAndSavesEverything)
+{
+    auto window = MakeWindow();
+    m_prompts.choice = 0;  // the audio choice: no sound
+    ASSERT_TRUE(window->Initialise());
+    EXPECT_TRUE(m_prompts.messages.empty());
+    // One camera is taken without asking; the audio list asks, "録音なし" first.
+    ASSERT_EQ(m_prompts.dialogs.size(), 1u);
+    EXPECT_EQ(m_prompts.dialogs[0], (std::vector<std::string>{"録音なし", "Mic"}));
+    EXPECT_EQ(window->windowTitle().toStdString(), "Quellvisor - Cam (640x480) :  ");
+    EXPECT_TRUE(WaitFor([&] { return window->Video().FramesShown() > 5; }));
+
+    const std::string ini = ReadFile(m_places.settingsFile);
+    for (const char* line : {"CAM_SELECT=Cam", "AUDIO_SELECT=録音なし", "WIDTH=640", "HEIGHT=480",
+                             "FRAMERATE=666666", "WINDOW_WIDTH=", "WINDOW_HEIGHT="})
+        EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
+    window->close();
+
+    // The next start reuses every saved choice without a dialog.
+    m_prompts.dialogs.clear();
+    auto again = MakeWindow();
+    ASSERT_TRUE(again->Initialise());
+    EXPECT_TRUE(m_prompts.dialogs.empty());
+    EXPECT_EQ(again->Settings().audioName, "録音なし");
+    again->close();
+}
+
+TEST_F(CaptureDlgTest, FailedStartAsksAboutSetupIniAndKeepsOrDeletesIt)
+{
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "Yes" : "No");
+        SetTestDevices({});
+        m_prompts = CScriptedPrompts();
+        m_prompts.answerYes = yes;
+        {
+            std::ofstream ini(m_places.settingsFile);
+            ini << "[DEVICE]\nCAM_SELECT=Gone\n";
+        }
+        auto window = MakeWindow();
+        EXPECT_FALSE(window->Initialise());
+        ASSERT_EQ(m_prompts.messages.size(), 1u);
+        EXPECT_EQ(m_prompts.messages[0], "映像入力デバイスが見つかりませんでした");
+        ASSERT_EQ(m_prompts.questions.size(), 1u);
+        EXPECT_EQ(m_prompts.questions[0],
+                  "エラーが発生したのでアプリケーションを終了します。\n前回の設定ファイル「setup.ini」を削除しますか？");
+        EXPECT_FALSE(window->isVisible());
+        window.reset();
+        // After Yes nothing writes the file again before the process ends.
+        EXPECT_EQ(std::filesystem::exists(m_places.settingsFile), !yes);
+        if (!yes) {
+            EXPECT_NE(ReadFile(m_places.settingsFile).find("CAM_SELECT=Gone"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(CaptureDlgTest, RecordsThroughTheMenuIntoPlayableFiles)
+{
+    {
+        std::ofstream ini(m_places.settingsFile);
+        ini << "[DEVICE]\nCAM_SELECT=Cam\nAUDIO_SELECT=Mic\nFRAMERATE=333333\n";
+    }
+    auto window = MakeWindow();
+    ASSERT_TRUE(window->Initialise());
+    QAction* start = window->ActionFor(kCmdRecordStart);
+    QAction* stop = window->ActionFor(kCmdRecordStop);
+    ASSERT_TRUE(start && stop);
+
+    // Stop while not recording rebuilds nothing.
+    stop->trigger();
+    EXPECT_TRUE(Recordings().empty());
+
+    start->trigger();
+    EXPECT_TRUE(window->Recording());
+    EXPECT_EQ(window->windowTitle().toStdString(), "Quellvisor - Cam (640x480) :  録画中");
+    Pump(2000);
+    start->trigger();  // already recording: no new file
+    stop->trigger();
+    EXPECT_FALSE(window->Recording());
+    EXPECT_EQ(window->windowTitle().toStdString(), "Quellvisor - Cam (640x480) :  ");
+
+    // A second recording in the same minute gets its own file.
+    start->trigger();
+    Pump(1500);
+    window->close();
+
+    const std::vector<std::string> files = Recordings();
+    ASSERT_EQ(files.size(), 2u);
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const AviContents avi = ProbeAvi(file);
+        EXPECT_TRUE(avi.finished);
+        EXPECT_TRUE(avi.valid);
+        EXPECT_GT(avi.videoFrames, 20);
+        EXPECT_GT(avi.audioBuffers, 0);
+        EXPECT_EQ(avi.width, 640);
+    }
+}
+
+TEST_F(CaptureDlgTest, SigtermWhileRecordingClosesLikeTheWindowAndKeepsTheHighScore)
+{
+    {
+        std::ofstream ini(m_places.settingsFile);
+        ini << "[DEVICE]\nCAM_SELECT=Cam\nAUDIO_SELECT=録音なし\n";
+    }
+    ASSERT_TRUE(SaveHighScore(5'000'000'123LL));
+    auto window = MakeWindow();
+    CSignalCloser closer([&window] { window->close(); });
+    ASSERT_TRUE(window->Initialise());
+    window->OnCommand(kCmdRecordStart);
+    Pump(1500);
+    std::raise(SIGTERM);
+    EXPECT_TRUE(WaitFor([&] { return !window->isVisible(); }));
+
+    const std::vector<std::string> files = Recordings();
+    ASSERT_EQ(files.size(), 1u);
+    const AviContents avi = ProbeAvi(files[0]);
+    EXPECT_TRUE(avi.finished);
+    EXPECT_TRUE(avi.valid);
+    EXPECT_GT(avi.videoFrames, 5);
+    EXPECT_EQ(avi.audioBuffers, 0);
+    // The element got the stored high score and handed it back at close.
+    EXPECT_EQ(LoadHighScore(), 5'000'000'123LL);
+}
+
+TEST_F(CaptureDlgTest, ScalesTheClientAreaFromTheCaptureSize)
+{
+    {
+        std::ofstream ini(m_places.settingsFile);
+        ini << "[DEVICE]\nCAM_SELECT=Cam\nAUDIO_SELECT=録音なし\nWIDTH=641\nHEIGHT=481\n";
+    }
+    auto window = MakeWindow();
+    ASSERT_TRUE(window->Initialise());
+    const struct {
+        int command;
+        QSize client;
+    } cases[] = {{kCmdScaleHalf, {320, 240}}, {kCmdScaleTwo, {1282, 962}}, {kCmdScaleOne, {641, 481}}};
+    for (const auto& c : cases) {
+        window->OnCommand(c.command);
+        EXPECT_TRUE(WaitFor([&] { return window->Video().size() == c.client; }, 2000))
+            << c.command << ": " << window->Video().width() << "x" << window->Video().height();
+    }
+    window->close();
+}
+
+}  // namespace
+}  // namespace quell

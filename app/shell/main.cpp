@@ -12,6 +12,7 @@
 #include <gst/gst.h>
 
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -45,7 +46,11 @@ int main(int argc, char** argv)
                 std::cerr << "capture: --source needs a file name\n";
                 return 2;
             }
-            source = argv[++i];
+            // The program changes to its own folder before the camera opens
+            // the file, so a relative name is resolved now.
+            std::error_code error;
+            const std::filesystem::path path = std::filesystem::absolute(argv[++i], error);
+            source = error ? std::string(argv[i]) : path.string();
             continue;
         }
         args.push_back(arg);

@@ -13,7 +13,15 @@ namespace quell {
 // same to the bit; the fourth byte is ignored. Unlike cv::cvtColor it never
 // hands work to a thread pool: the frame step stays on its own thread.
 void ToGrey(const cv::Mat& bgrx, cv::Mat& grey);
-// The same for one row of `width` pixels.
+// The same for one row of `width` pixels: with AVX2 when the processor has
+// it, SSE2 (or plain loops) otherwise; every path gives the same bytes.
 void ToGreyRow(const uint8_t* bgrx, uint8_t* grey, int width);
+
+// The paths on their own, so that tests can hold them against each other.
+namespace grey_paths {
+void Portable(const uint8_t* bgrx, uint8_t* grey, int width);  // SSE2 where built in, else plain
+bool HasAvx2();
+void Avx2(const uint8_t* bgrx, uint8_t* grey, int width);  // only where HasAvx2()
+}  // namespace grey_paths
 
 }  // namespace quell

@@ -18,10 +18,16 @@ gtest_discover_tests(device_choice_tests
   PROPERTIES LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
 # The file camera lowers every other camera provider, so it has a test
-# program of its own.
-add_executable(file_camera_tests FileCameraTest.cpp DevicesTestMain.cpp ${QUELL_FULL_STACKS_SOURCE})
-target_compile_definitions(file_camera_tests PRIVATE QUELL_TESTDATA_DIR="${QUELL_TESTDATA_DIR}"
-  QUELL_TEST_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}")
-target_link_libraries(file_camera_tests PRIVATE quell_devices GTest::gtest)
-gtest_discover_tests(file_camera_tests
-  PROPERTIES LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+# program of its own. Its tests play decoding pipelines whose threads hand
+# buffers on through GLib's futex-based locks, which ThreadSanitizer cannot see (it
+# reports every frame as a race inside GStreamer's unnamed functions, and
+# the scaling runs too slowly under it), so the ThreadSanitizer build leaves
+# them out; the regular and AddressSanitizer builds run them.
+if(NOT QUELL_SANITIZE MATCHES "thread")
+  add_executable(file_camera_tests FileCameraTest.cpp DevicesTestMain.cpp ${QUELL_FULL_STACKS_SOURCE})
+  target_compile_definitions(file_camera_tests PRIVATE QUELL_TESTDATA_DIR="${QUELL_TESTDATA_DIR}"
+    QUELL_TEST_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+  target_link_libraries(file_camera_tests PRIVATE quell_devices GTest::gtest)
+  gtest_discover_tests(file_camera_tests
+    PROPERTIES LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endif()

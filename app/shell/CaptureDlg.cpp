@@ -6,6 +6,8 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -64,6 +66,7 @@ CCaptureDlg::CCaptureDlg(const std::string& programFolder, const StoragePlaces& 
 {
     setWindowTitle(QStringLiteral("Capture"));
     setCentralWidget(m_video);
+    m_video->installEventFilter(this);
     BuildMenu();
     m_devices = std::make_unique<CDeviceChooser>(*m_prompts);
     m_graph = std::make_unique<CCaptureGraph>(*this, *m_devices, m_settings, m_highScore);
@@ -259,6 +262,69 @@ void CCaptureDlg::ToggleFullScreen()
 void CCaptureDlg::ResetFaces()
 {
     m_graph->ResetFaces();
+}
+
+CCaptureDlg::KeyAction CCaptureDlg::ActionForKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    const bool keypad = modifiers.testFlag(Qt::KeypadModifier);
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        return KeyAction::FullScreen;
+    case Qt::Key_Space:
+        return KeyAction::ResetFaces;
+    // Main-row digits 1 to 3 and keypad digits 0 to 2 pick the scale.
+    case Qt::Key_0:
+        return keypad ? KeyAction::ScaleHalf : KeyAction::None;
+    case Qt::Key_1:
+        return keypad ? KeyAction::ScaleOne : KeyAction::ScaleHalf;
+    case Qt::Key_2:
+        return keypad ? KeyAction::ScaleTwo : KeyAction::ScaleOne;
+    case Qt::Key_3:
+        return keypad ? KeyAction::None : KeyAction::ScaleTwo;
+    default:
+        return KeyAction::None;
+    }
+}
+
+void CCaptureDlg::keyPressEvent(QKeyEvent* event)
+{
+    switch (ActionForKey(event->key(), event->modifiers())) {
+    case KeyAction::FullScreen:
+        ToggleFullScreen();
+        break;
+    case KeyAction::ResetFaces:
+        ResetFaces();
+        break;
+    case KeyAction::ScaleHalf:
+        ScaleVideoWindow(0.5f);
+        break;
+    case KeyAction::ScaleOne:
+        ScaleVideoWindow(1.0f);
+        break;
+    case KeyAction::ScaleTwo:
+        ScaleVideoWindow(2.0f);
+        break;
+    case KeyAction::None:
+        break;
+    }
+    event->accept();
+}
+
+bool CCaptureDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_video) {
+        if (event->type() == QEvent::MouseButtonDblClick &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            ToggleFullScreen();
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonPress &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+            ResetFaces();  // and the press goes on as usual
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CCaptureDlg::closeEvent(QCloseEvent* event)

@@ -59,8 +59,16 @@ public:
     CVideoWidget& Video() { return *m_video; }
     QAction* ActionFor(int command) const;
 
+    // What a key press does in the main window: every key is taken here, so
+    // Enter and Escape never close anything.
+    enum class KeyAction { None, FullScreen, ResetFaces, ScaleHalf, ScaleOne, ScaleTwo };
+    static KeyAction ActionForKey(int key, Qt::KeyboardModifiers modifiers);
+    bool FullScreenOn() const { return m_fullScreen; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildMenu();

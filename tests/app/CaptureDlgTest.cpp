@@ -10,6 +10,7 @@
 #include "support/TestDeviceProvider.h"
 
 #include <QAction>
+#include <QKeyEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -248,6 +249,49 @@ TEST_F(CaptureDlgTest, ScalesTheClientAreaFromTheCaptureSize)
         EXPECT_TRUE(WaitFor([&] { return window->Video().size() == c.client; }, 2000))
             << c.command << ": " << window->Video().width() << "x" << window->Video().height();
     }
+    window->close();
+}
+
+TEST_F(CaptureDlgTest, KeysToggleFullScreenScaleAndNeverClose)
+{
+    {
+        std::ofstream ini(m_places.settingsFile);
+        ini << "[DEVICE]\nCAM_SELECT=Cam\nAUDIO_SELECT=録音なし\n";
+    }
+    auto window = MakeWindow();
+    ASSERT_TRUE(window->Initialise());
+    const auto press = [&](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
+        QCoreApplication::sendEvent(window.get(), &event);
+        QCoreApplication::processEvents();
+    };
+    const struct {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        QSize client;  // expected client size after the key; empty: unchanged
+    } scales[] = {
+        {Qt::Key_1, Qt::NoModifier, {320, 240}},     {Qt::Key_3, Qt::NoModifier, {1280, 960}},
+        {Qt::Key_2, Qt::NoModifier, {640, 480}},     {Qt::Key_0, Qt::KeypadModifier, {320, 240}},
+        {Qt::Key_2, Qt::KeypadModifier, {1280, 960}}, {Qt::Key_1, Qt::KeypadModifier, {640, 480}},
+        {Qt::Key_3, Qt::KeypadModifier, {}},           {Qt::Key_0, Qt::NoModifier, {}},
+        {Qt::Key_A, Qt::NoModifier, {}},               {Qt::Key_Tab, Qt::NoModifier, {}},
+    };
+    for (const auto& c : scales) {
+        SCOPED_TRACE(c.key);
+        const QSize before = window->Video().size();
+        press(c.key, c.modifiers);
+        const QSize expected = c.client.isEmpty() ? before : c.client;
+        EXPECT_TRUE(WaitFor([&] { return window->Video().size() == expected; }, 2000))
+            << window->Video().width() << "x" << window->Video().height();
+    }
+    // Enter, keypad Enter and Escape alternate full screen; none closes the window.
+    for (const int key : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Enter, Qt::Key_Escape}) {
+        const bool wasOn = window->FullScreenOn();
+        press(key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        EXPECT_NE(window->FullScreenOn(), wasOn);
+        EXPECT_TRUE(window->isVisible());
+    }
+    EXPECT_FALSE(window->FullScreenOn());
     window->close();
 }
 

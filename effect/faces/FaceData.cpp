@@ -2,11 +2,12 @@
 // the animation clock of one followed face.
 #include "faces/FaceData.h"
 
+#include "faces/LucasKanade.h"
+
 #include "platform/RuntimeRandom.h"
 #include "profiles/ProfileRoll.h"
 
 #include <opencv2/imgproc.hpp>
-#include <opencv2/video/tracking.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -143,14 +144,14 @@ void CFaceData::Track(const std::vector<cv::Mat>& prevPyramid, const std::vector
     }
     m_pPoints.resize(static_cast<size_t>(m_pointCount));
     m_pNextPoints.resize(m_pPoints.size());
-    cv::Mat status(1, m_pointCount, CV_8U, m_pStatus.data());
     // The pyramids cover a region of the frame: the flow runs in its
     // coordinates.
     for (cv::Point2f& p : m_pPoints)
         p -= origin;
-    if (!m_tracker)
-        m_tracker = cv::SparsePyrLKOpticalFlow::create(kFlowWindow, kFlowLevels, m_criteria, 0);
-    m_tracker->calc(prevPyramid, pyramid, m_pPoints, m_pNextPoints, status, cv::noArray());
+    // The tracker works on the pyramids in place: OpenCV's copies their
+    // headers into vectors of its own at every call.
+    TrackPyramidLk(prevPyramid, pyramid, m_pPoints.data(), m_pNextPoints.data(), m_pStatus.data(), m_pointCount,
+                   kFlowWindow, kFlowLevels, m_criteria);
     for (cv::Point2f& p : m_pPoints)
         p += origin;
     for (cv::Point2f& p : m_pNextPoints)

@@ -4,7 +4,6 @@
 #include "platform/Clock.h"
 
 #include <opencv2/core.hpp>
-#include <opencv2/video/tracking.hpp>
 
 #include <array>
 #include <cstdint>
@@ -87,9 +86,6 @@ public:
 
 private:
     uint32_t m_seedSeconds;
-    // One tracker object for the record's life: making one per frame costs
-    // a heap allocation.
-    cv::Ptr<cv::SparsePyrLKOpticalFlow> m_tracker;
 };
 
 }  // namespace quell

@@ -45,7 +45,8 @@ public:
                       GstRef<GstElement>& camera);
 
     // Picks the audio input, "録音なし" first. `audio` stays empty for no
-    // sound. Returns false only when the user cancelled the dialog.
+    // sound. Returns false when the user cancelled the dialog, or (after its
+    // message) when the device monitor cannot start.
     bool SelectAudioDevice(bool reuseAudio, std::string& audioName, GstRef<GstElement>& audio);
 
 private:

@@ -22,7 +22,8 @@ using GstRef = std::unique_ptr<T, GstObjectUnref>;
 template <typename T>
 GstRef<T> Adopt(T* object)
 {
-    if (object)
+    // ref_sink on an object that is not floating would add a reference.
+    if (object && g_object_is_floating(object))
         gst_object_ref_sink(object);
     return GstRef<T>(object);
 }

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QMenu>
@@ -18,6 +19,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
+
+// The icons are compiled into this static library; their registration has to be referenced.
+static void InitIconResources()
+{
+    Q_INIT_RESOURCE(icons);
+}
 
 namespace quell {
 
@@ -64,7 +71,9 @@ CCaptureDlg::CCaptureDlg(const std::string& programFolder, const StoragePlaces& 
       m_prompts(prompts ? prompts : &m_qtPrompts),
       m_video(new CVideoWidget(this))
 {
+    InitIconResources();
     setWindowTitle(QStringLiteral("Capture"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/quellvisor.svg")));
     setCentralWidget(m_video);
     m_video->installEventFilter(this);
     BuildMenu();

@@ -3,6 +3,7 @@
 
 #include <QPainter>
 #include <QPointer>
+#include <QSvgRenderer>
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
@@ -124,7 +125,10 @@ void CVideoWidget::paintEvent(QPaintEvent*)
 
     QPainter painter(this);
     if (m_image.isNull()) {
+        // Until the first frame: the display's empty screen.
+        static QSvgRenderer waiting(QStringLiteral(":/icons/waiting.svg"));
         painter.fillRect(rect(), Qt::black);
+        waiting.render(&painter, rect());
         return;
     }
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);

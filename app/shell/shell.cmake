@@ -1,13 +1,18 @@
 # The capture program: main window, prompts, start-up.
 add_library(quell_shell STATIC
-  shell/CaptureDlg.cpp shell/VideoWidget.cpp shell/QtPrompts.cpp shell/SignalCloser.cpp shell/Startup.cpp)
+  shell/CaptureDlg.cpp shell/VideoWidget.cpp shell/QtPrompts.cpp shell/SignalCloser.cpp shell/Startup.cpp
+  shell/icons/icons.qrc)
 target_include_directories(quell_shell PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(quell_shell PUBLIC QT_NO_KEYWORDS)
-set_target_properties(quell_shell PROPERTIES AUTOMOC ON)
-target_link_libraries(quell_shell PUBLIC quell_graph quell_devices quell_app_base Qt6::Widgets
+set_target_properties(quell_shell PROPERTIES AUTOMOC ON AUTORCC ON)
+target_link_libraries(quell_shell PUBLIC quell_graph quell_devices quell_app_base Qt6::Widgets Qt6::Svg
   PkgConfig::GST_APP PkgConfig::GST)
 
 add_executable(capture shell/main.cpp)
 target_link_libraries(capture PRIVATE quell_shell)
 add_dependencies(capture gstquellfx quell_data)
 install(TARGETS capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The icon in the hicolor theme and the applications menu entry.
+install(FILES shell/icons/quellvisor.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES shell/quellvisor.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

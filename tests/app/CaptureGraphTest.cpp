@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -198,6 +199,11 @@ struct RecordingCase {
     int slowDisplayMs;
 };
 
+void PrintTo(const RecordingCase& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
 class RecordingTest : public CaptureGraphTest, public ::testing::WithParamInterface<RecordingCase> {};
 
 // A recording stopped by the rebuild into preview: the file is complete,
@@ -239,6 +245,7 @@ TEST_P(RecordingTest, StopCompletesThePlayableFile)
     if (c.slowDisplayMs > 0) {
         EXPECT_LT(displayed, static_cast<int>(stats.framesWritten) / 2);
     }
+    Graph().ReleaseCaptureGraph();  // the reading below gets the machine to itself
 
     const AviContents avi = ProbeAvi(path);
     EXPECT_TRUE(avi.valid);
@@ -283,6 +290,7 @@ TEST_F(CaptureGraphTest, RebuildWhileRecordingCompletesTheFileAndStartsANewOne)
     ASSERT_TRUE(Graph().BuildCaptureGraph(true, true, true, false));
     const CCaptureGraph::RecordingStats secondStats = Graph().LastRecording();
     EXPECT_EQ(secondStats.path, second);
+    Graph().ReleaseCaptureGraph();
 
     const AviContents one = ProbeAvi(first);
     const AviContents two = ProbeAvi(second);

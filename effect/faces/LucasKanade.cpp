@@ -9,6 +9,10 @@
 #include <cfloat>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quell {
 
 namespace {
@@ -38,6 +42,61 @@ inline Weights BilinearWeights(float a, float b)
     return w;
 }
 
+#if defined(__SSE2__)
+// Eight picture samples at src[0..7] with 5 fractional bits; `w0` holds
+// the weight pair (w00, w01), `w1` (w10, w11), in every 32-bit lane.
+inline __m128i SamplePicture8(const uchar* src, ptrdiff_t step, __m128i w0, __m128i w1)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(1 << (kWeightBits - 5 - 1));
+    const __m128i p00 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src)), zero);
+    const __m128i p01 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 1)), zero);
+    const __m128i p10 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + step)), zero);
+    const __m128i p11 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + step + 1)), zero);
+    __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(p00, p01), w0),
+                               _mm_madd_epi16(_mm_unpacklo_epi16(p10, p11), w1));
+    __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(p00, p01), w0),
+                               _mm_madd_epi16(_mm_unpackhi_epi16(p10, p11), w1));
+    lo = _mm_srai_epi32(_mm_add_epi32(lo, half), kWeightBits - 5);
+    hi = _mm_srai_epi32(_mm_add_epi32(hi, half), kWeightBits - 5);
+    return _mm_packs_epi32(lo, hi);
+}
+
+// Four derivative samples at d[0..7] (pairs d/dx, d/dy): the d/dx values in
+// `gx`, the d/dy values in `gy`, as 32-bit lanes.
+inline void SampleDerivative4(const short* d, ptrdiff_t dstep, __m128i w0, __m128i w1, __m128i& gx, __m128i& gy)
+{
+    const __m128i half = _mm_set1_epi32(1 << (kWeightBits - 1));
+    const __m128i q00 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
+    const __m128i q01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 2));
+    const __m128i q10 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + dstep));
+    const __m128i q11 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + dstep + 2));
+    // Lanes (dx0, dy0, dx1, dy1) and (dx2, dy2, dx3, dy3).
+    __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(q00, q01), w0),
+                               _mm_madd_epi16(_mm_unpacklo_epi16(q10, q11), w1));
+    __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(q00, q01), w0),
+                               _mm_madd_epi16(_mm_unpackhi_epi16(q10, q11), w1));
+    lo = _mm_shuffle_epi32(_mm_srai_epi32(_mm_add_epi32(lo, half), kWeightBits), _MM_SHUFFLE(3, 1, 2, 0));
+    hi = _mm_shuffle_epi32(_mm_srai_epi32(_mm_add_epi32(hi, half), kWeightBits), _MM_SHUFFLE(3, 1, 2, 0));
+    gx = _mm_unpacklo_epi64(lo, hi);
+    gy = _mm_unpackhi_epi64(lo, hi);
+}
+
+// The weight pairs of SamplePicture8 and SampleDerivative4.
+inline void WeightPairs(const Weights& w, __m128i& w0, __m128i& w1)
+{
+    w0 = _mm_set1_epi32(static_cast<int>((static_cast<unsigned>(w.w00) & 0xffffu) | (static_cast<unsigned>(w.w01) << 16)));
+    w1 = _mm_set1_epi32(static_cast<int>((static_cast<unsigned>(w.w10) & 0xffffu) | (static_cast<unsigned>(w.w11) << 16)));
+}
+
+inline int64_t HorizontalSum(__m128i v)
+{
+    alignas(16) int32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), v);
+    return int64_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
+}
+#endif
+
 // One level's pictures and the window around one point on it.
 class CLevelTracker {
 public:
@@ -58,13 +117,52 @@ public:
         const ptrdiff_t step = static_cast<ptrdiff_t>(m_prev.step[0]);
         const ptrdiff_t dstep = static_cast<ptrdiff_t>(m_deriv.step[0] / sizeof(short));
         int64_t s11 = 0, s12 = 0, s22 = 0;
-        for (int y = 0; y < m_window.height; ++y) {
+        int x0 = 0;  // the columns before this one are done by the vector loop
+#if defined(__SSE2__)
+        x0 = m_window.width / 8 * 8;
+        if (x0 > 0) {
+            __m128i w0, w1;
+            WeightPairs(w, w0, w1);
+            const __m128i zero = _mm_setzero_si128();
+            __m128i v11 = zero, v12 = zero, v22 = zero;
+            for (int y = 0; y < m_window.height; ++y) {
+                const uchar* src = m_prev.data + (y + iy) * step + ix;
+                const short* dsrc = reinterpret_cast<const short*>(m_deriv.data) + (y + iy) * dstep + 2 * ix;
+                short* t = m_template.data() + y * kMaxLkWindow;
+                short* tx = m_templateX.data() + y * kMaxLkWindow;
+                short* ty = m_templateY.data() + y * kMaxLkWindow;
+                for (int x = 0; x < x0; x += 8) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(t + x), SamplePicture8(src + x, step, w0, w1));
+                    __m128i gx0, gy0, gx1, gy1;
+                    SampleDerivative4(dsrc + 2 * x, dstep, w0, w1, gx0, gy0);
+                    SampleDerivative4(dsrc + 2 * x + 8, dstep, w0, w1, gx1, gy1);
+                    const __m128i gx = _mm_packs_epi32(gx0, gx1);
+                    const __m128i gy = _mm_packs_epi32(gy0, gy1);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(tx + x), gx);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(ty + x), gy);
+                    v11 = _mm_add_epi32(v11, _mm_madd_epi16(gx, gx));
+                    v12 = _mm_add_epi32(v12, _mm_madd_epi16(gx, gy));
+                    v22 = _mm_add_epi32(v22, _mm_madd_epi16(gy, gy));
+                }
+                // A lane gains at most 2 * 32 / 8 products below 2^24 per
+                // row: four rows stay within 32 bits.
+                if ((y & 3) == 3 || y + 1 == m_window.height) {
+                    s11 += HorizontalSum(v11);
+                    s12 += HorizontalSum(v12);
+                    s22 += HorizontalSum(v22);
+                    v11 = v12 = v22 = zero;
+                }
+            }
+        }
+#endif
+        for (int y = 0; x0 < m_window.width && y < m_window.height; ++y) {
             const uchar* src = m_prev.data + (y + iy) * step + ix;
             const short* dsrc = reinterpret_cast<const short*>(m_deriv.data) + (y + iy) * dstep + 2 * ix;
-            short* t = m_template.data() + y * m_window.width;
-            short* dt = m_templateDeriv.data() + 2 * y * m_window.width;
-            int r11 = 0, r12 = 0, r22 = 0;  // one row's sums fit 32 bits
-            for (int x = 0; x < m_window.width; ++x) {
+            short* t = m_template.data() + y * kMaxLkWindow;
+            short* tx = m_templateX.data() + y * kMaxLkWindow;
+            short* ty = m_templateY.data() + y * kMaxLkWindow;
+            int64_t r11 = 0, r12 = 0, r22 = 0;
+            for (int x = x0; x < m_window.width; ++x) {
                 t[x] = static_cast<short>(Descale(src[x] * w.w00 + src[x + 1] * w.w01 + src[x + step] * w.w10 +
                                                       src[x + step + 1] * w.w11,
                                                   kWeightBits - 5));
@@ -73,8 +171,8 @@ public:
                                        kWeightBits);
                 const int gy = Descale(d[1] * w.w00 + d[3] * w.w01 + d[dstep + 1] * w.w10 + d[dstep + 3] * w.w11,
                                        kWeightBits);
-                dt[2 * x] = static_cast<short>(gx);
-                dt[2 * x + 1] = static_cast<short>(gy);
+                tx[x] = static_cast<short>(gx);
+                ty[x] = static_cast<short>(gy);
                 r11 += gx * gx;
                 r12 += gx * gy;
                 r22 += gy * gy;
@@ -100,18 +198,48 @@ public:
         const Weights w = BilinearWeights(corner.x - static_cast<float>(ix), corner.y - static_cast<float>(iy));
         const ptrdiff_t step = static_cast<ptrdiff_t>(m_next.step[0]);
         int64_t s1 = 0, s2 = 0;
-        for (int y = 0; y < m_window.height; ++y) {
+        int x0 = 0;  // the columns before this one are summed by the vector loop
+#if defined(__SSE2__)
+        x0 = m_window.width / 8 * 8;
+        if (x0 > 0) {
+            __m128i w0, w1;
+            WeightPairs(w, w0, w1);
+            const __m128i zero = _mm_setzero_si128();
+            __m128i v1 = zero, v2 = zero;
+            for (int y = 0; y < m_window.height; ++y) {
+                const uchar* src = m_next.data + (y + iy) * step + ix;
+                const short* t = m_template.data() + y * kMaxLkWindow;
+                const short* tx = m_templateX.data() + y * kMaxLkWindow;
+                const short* ty = m_templateY.data() + y * kMaxLkWindow;
+                for (int x = 0; x < x0; x += 8) {
+                    const __m128i diff = _mm_sub_epi16(SamplePicture8(src + x, step, w0, w1),
+                                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x)));
+                    v1 = _mm_add_epi32(v1, _mm_madd_epi16(diff, _mm_loadu_si128(reinterpret_cast<const __m128i*>(tx + x))));
+                    v2 = _mm_add_epi32(v2, _mm_madd_epi16(diff, _mm_loadu_si128(reinterpret_cast<const __m128i*>(ty + x))));
+                }
+                // A lane gains at most 2 * 32 / 8 products of |diff| < 2^13
+                // and |gradient| < 2^12 per row: four rows stay within 32 bits.
+                if ((y & 3) == 3 || y + 1 == m_window.height) {
+                    s1 += HorizontalSum(v1);
+                    s2 += HorizontalSum(v2);
+                    v1 = v2 = zero;
+                }
+            }
+        }
+#endif
+        for (int y = 0; x0 < m_window.width && y < m_window.height; ++y) {
             const uchar* src = m_next.data + (y + iy) * step + ix;
-            const short* t = m_template.data() + y * m_window.width;
-            const short* dt = m_templateDeriv.data() + 2 * y * m_window.width;
+            const short* t = m_template.data() + y * kMaxLkWindow;
+            const short* tx = m_templateX.data() + y * kMaxLkWindow;
+            const short* ty = m_templateY.data() + y * kMaxLkWindow;
             int64_t r1 = 0, r2 = 0;
-            for (int x = 0; x < m_window.width; ++x) {
+            for (int x = x0; x < m_window.width; ++x) {
                 const int diff = Descale(src[x] * w.w00 + src[x + 1] * w.w01 + src[x + step] * w.w10 +
                                              src[x + step + 1] * w.w11,
                                          kWeightBits - 5) -
                                  t[x];
-                r1 += diff * dt[2 * x];
-                r2 += diff * dt[2 * x + 1];
+                r1 += diff * tx[x];
+                r2 += diff * ty[x];
             }
             s1 += r1;
             s2 += r2;
@@ -126,8 +254,10 @@ private:
     const cv::Mat& m_deriv;
     const cv::Mat& m_next;
     cv::Size m_window;
+    // The template and its derivatives, one row per kMaxLkWindow entries.
     std::array<short, kMaxLkWindow * kMaxLkWindow> m_template{};
-    std::array<short, 2 * kMaxLkWindow * kMaxLkWindow> m_templateDeriv{};
+    std::array<short, kMaxLkWindow * kMaxLkWindow> m_templateX{};
+    std::array<short, kMaxLkWindow * kMaxLkWindow> m_templateY{};
 };
 
 }  // namespace

@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quell {
 
 namespace {
@@ -56,28 +60,57 @@ void ReflectBorder(cv::Mat& bordered, int border)
 }
 
 // Scharr derivatives of `src` into `dst` (CV_16SC2, same size), with
-// reflected edges, as the tracker computes them.
-void Scharr(const cv::Mat& src, cv::Mat& dst, std::vector<int>& rows)
+// reflected edges, as the tracker computes them. Every intermediate fits 16
+// bits (at most 16 * 255), so the vector path sums in 16-bit lanes and gives
+// the plain loop's values.
+void Scharr(const cv::Mat& src, cv::Mat& dst, std::vector<short>& rows)
 {
     const int w = src.cols;
     const int h = src.rows;
     rows.resize(2 * static_cast<size_t>(w + 2));
-    int* t0 = rows.data() + 1;          // 3 * (above + below) + 10 * centre
-    int* t1 = rows.data() + w + 3;      // below - above
+    short* t0 = rows.data() + 1;          // 3 * (above + below) + 10 * centre
+    short* t1 = rows.data() + w + 3;      // below - above
     for (int y = 0; y < h; ++y) {
         const uchar* above = src.ptr<uchar>(Reflect(y - 1, h));
         const uchar* centre = src.ptr<uchar>(y);
         const uchar* below = src.ptr<uchar>(Reflect(y + 1, h));
-        for (int x = 0; x < w; ++x) {
-            t0[x] = (above[x] + below[x]) * 3 + centre[x] * 10;
-            t1[x] = below[x] - above[x];
+        int x = 0;
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i three = _mm_set1_epi16(3);
+        const __m128i ten = _mm_set1_epi16(10);
+        for (; x + 8 <= w; x += 8) {
+            const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(above + x)), zero);
+            const __m128i c = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(centre + x)), zero);
+            const __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(below + x)), zero);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(t0 + x),
+                             _mm_add_epi16(_mm_mullo_epi16(_mm_add_epi16(a, b), three), _mm_mullo_epi16(c, ten)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(t1 + x), _mm_sub_epi16(b, a));
+        }
+#endif
+        for (; x < w; ++x) {
+            t0[x] = static_cast<short>((above[x] + below[x]) * 3 + centre[x] * 10);
+            t1[x] = static_cast<short>(below[x] - above[x]);
         }
         t0[-1] = t0[Reflect(-1, w)];
         t1[-1] = t1[Reflect(-1, w)];
         t0[w] = t0[Reflect(w, w)];
         t1[w] = t1[Reflect(w, w)];
         short* out = dst.ptr<short>(y);
-        for (int x = 0; x < w; ++x) {
+        x = 0;
+#if defined(__SSE2__)
+        for (; x + 8 <= w; x += 8) {
+            const __m128i dx = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t0 + x + 1)),
+                                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(t0 + x - 1)));
+            const __m128i side = _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t1 + x + 1)),
+                                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(t1 + x - 1)));
+            const __m128i dy = _mm_add_epi16(_mm_mullo_epi16(side, three),
+                                             _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t1 + x)), ten));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x), _mm_unpacklo_epi16(dx, dy));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x + 8), _mm_unpackhi_epi16(dx, dy));
+        }
+#endif
+        for (; x < w; ++x) {
             out[2 * x] = static_cast<short>(t0[x + 1] - t0[x - 1]);
             out[2 * x + 1] = static_cast<short>((t1[x + 1] + t1[x - 1]) * 3 + t1[x] * 10);
         }
@@ -158,7 +191,7 @@ void CFlowPyramid::Build(const cv::Mat& grey, cv::Size window, int maxLevel)
             }
         }
         cv::Mat derivInner = deriv(inner);
-        Scharr(imageInner, derivInner, buffers.rows);
+        Scharr(imageInner, derivInner, buffers.scharrRows);
         if (m_levels.size() < count + 2)
             m_levels.resize(count + 2);
         m_levels[count++] = imageInner;

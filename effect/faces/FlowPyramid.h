@@ -34,6 +34,7 @@ private:
         cv::Mat image;   // CV_8UC1, border filled by reflection
         cv::Mat deriv;   // CV_16SC2 (d/dx, d/dy), border zero
         std::vector<int> rows;  // horizontally filtered rows for the next level
+        std::vector<short> scharrRows;  // the derivative filter's two row buffers
     };
 
     std::array<Level, kMaxLevels + 1> m_buffers;

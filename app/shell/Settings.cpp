@@ -198,6 +198,26 @@ StartupSettings LoadStartupSettings(const std::string& file)
     return startup;
 }
 
+bool SaveStartupSettings(const std::string& file, const StartupSettings& startup, std::string& error)
+{
+    CIniFile ini;
+    if (!ini.Load(file, error))
+        return false;
+    ini.SetValue(kApplication, "STARTUP_TIMER", std::to_string(startup.timerSeconds));
+    ini.SetValue(kApplication, "STARTUP_DIALOG", startup.dialog);
+
+    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    if (!folder.empty()) {
+        std::error_code code;
+        std::filesystem::create_directories(folder, code);
+        if (code) {
+            error = "Cannot create the folder " + folder.string() + ": " + code.message();
+            return false;
+        }
+    }
+    return ini.Save(file, error);
+}
+
 // The organisation and program names are given here, so no
 // QCoreApplication is needed.
 std::int64_t LoadHighScore()

@@ -40,6 +40,11 @@ bool SaveSettings(const std::string& file, const CaptureSettings& settings, std:
 
 StartupSettings LoadStartupSettings(const std::string& file);
 
+// Writes STARTUP_TIMER and STARTUP_DIALOG, keeping everything else in the
+// file. On failure returns false with a message in `error`, and the file
+// stays as it was.
+bool SaveStartupSettings(const std::string& file, const StartupSettings& startup, std::string& error);
+
 // QSettings("Korvane", "Capture"), group SCORE, key HIGHSCORE.
 std::int64_t LoadHighScore();
 bool SaveHighScore(std::int64_t highScore);

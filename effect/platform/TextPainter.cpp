@@ -80,6 +80,15 @@ inline uint32_t Mul(uint32_t a, uint32_t b)
 // it; the fourth byte is treated as alpha, as Cairo does.
 inline void Over(uint8_t* d, const uint8_t colour[3], uint32_t m)
 {
+    // Full coverage, the inside of every glyph, gives the colour itself
+    // (Mul(c, 255) == c, Mul(d, 0) == 0).
+    if (m == 255u) {
+        d[0] = colour[0];
+        d[1] = colour[1];
+        d[2] = colour[2];
+        d[3] = 255;
+        return;
+    }
     const uint32_t inverse = 255u - m;
     for (int c = 0; c < 3; ++c)
         d[c] = static_cast<uint8_t>(std::min<uint32_t>(255u, Mul(colour[c], m) + Mul(d[c], inverse)));

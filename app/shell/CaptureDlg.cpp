@@ -2,10 +2,13 @@
 #include "shell/CaptureDlg.h"
 
 #include "shell/Commands.h"
+#include "shell/StartupSetupDialog.h"
+#include "shell/TrayIcon.h"
 #include "shell/VideoWidget.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -52,7 +55,9 @@ const std::vector<MenuSpec>& MenuTable()
           {nullptr, 0},
           {"録音デバイス変更(&A)", kCmdChangeAudio},
           {nullptr, 0},
-          {"現在の設定状態表示(&H)", kCmdShowSettings}}},
+          {"現在の設定状態表示(&H)", kCmdShowSettings},
+          {nullptr, 0},
+          {"スタートアップ設定(&T)...", kCmdStartupSettings}}},
         {"表示(&D)",
          {{"0.5倍表示(&1)", kCmdScaleHalf}, {"1.0倍表示(&2)", kCmdScaleOne}, {"2.0倍表示(&3)", kCmdScaleTwo}}},
         {"ヘルプ(&H)", {{"バージョン情報(&V)", kCmdAbout}}},
@@ -77,6 +82,8 @@ CCaptureDlg::CCaptureDlg(const std::string& programFolder, const StoragePlaces& 
     setCentralWidget(m_video);
     m_video->installEventFilter(this);
     BuildMenu();
+    m_startupDialog = std::make_unique<CStartupSetupDialog>(this);
+    m_startupDialog->SetProgramPath(QCoreApplication::applicationFilePath().toStdString());
     m_devices = std::make_unique<CDeviceChooser>(*m_prompts);
     m_graph = std::make_unique<CCaptureGraph>(*this, *m_devices, m_settings, m_highScore);
 }
@@ -126,6 +133,10 @@ bool CCaptureDlg::Initialise()
 
     show();
     SetClientSize(m_settings.windowWidth, m_settings.windowHeight);
+
+    // The tray icon is there before the first device dialog can open.
+    m_tray = std::make_unique<CTrayIcon>(*this, windowIcon(), [this](int command) { OnCommand(command); });
+    m_tray->Add();
 
     const bool reuse = !m_settings.cameraName.empty();
     if (!m_graph->BuildCaptureGraph(reuse, reuse, reuse, m_recording)) {
@@ -234,6 +245,13 @@ void CCaptureDlg::OnCommand(int command)
     case kCmdExit:
         close();
         break;
+    case kCmdShowHide:
+        if (m_tray)
+            m_tray->Toggle();
+        break;
+    case kCmdStartupSettings:
+        RunStartupSettings();
+        break;
     default:
         break;
     }
@@ -248,6 +266,18 @@ void CCaptureDlg::ShowCurrentSettings()
     QMessageBox box(QMessageBox::Information, QString::fromUtf8(kAppTitle), QString::fromUtf8(text),
                     QMessageBox::Ok, this);
     box.exec();
+}
+
+void CCaptureDlg::RunStartupSettings()
+{
+    m_startupDialog->SetValues(LoadStartupSettings(m_places.settingsFile));
+    if (m_startupDialog->exec() == QDialog::Accepted) {
+        // Start-up reads exactly these two keys, so the choice takes effect.
+        std::string error;
+        if (!SaveStartupSettings(m_places.settingsFile, m_startupDialog->Values(), error))
+            m_prompts->ShowMessage("設定ファイル「setup.ini」を保存できませんでした。\n" + error);
+    }
+    SaveSettings();
 }
 
 void CCaptureDlg::ScaleVideoWindow(float factor)
@@ -336,6 +366,18 @@ bool CCaptureDlg::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+void CCaptureDlg::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // A minimised window hides; the tray icon brings it back. Without a
+    // notification area nothing could, so it stays in the task bar then.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && CTrayIcon::Available())
+        QMetaObject::invokeMethod(this, [this] {
+            if (isMinimized())
+                hide();
+        }, Qt::QueuedConnection);
+}
+
 void CCaptureDlg::closeEvent(QCloseEvent* event)
 {
     Shutdown();
@@ -356,6 +398,8 @@ void CCaptureDlg::Shutdown()
     if (!m_settingsDeleted)
         SaveSettings();
     m_graph->ReleaseCaptureGraph();
+    if (m_tray)
+        m_tray->Remove();
 }
 
 }  // namespace quell

@@ -19,6 +19,8 @@ class QAction;
 
 namespace quell {
 
+class CStartupSetupDialog;
+class CTrayIcon;
 class CVideoWidget;
 
 class CCaptureDlg : public QMainWindow, public IGraphHost {
@@ -58,6 +60,8 @@ public:
     CCaptureGraph& Graph() { return *m_graph; }
     CVideoWidget& Video() { return *m_video; }
     QAction* ActionFor(int command) const;
+    CTrayIcon* Tray() const { return m_tray.get(); }
+    CStartupSetupDialog& StartupDialog() { return *m_startupDialog; }
 
     // What a key press does in the main window: every key is taken here, so
     // Enter and Escape never close anything.
@@ -68,12 +72,14 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildMenu();
     void Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio);
     void ShowCurrentSettings();
+    void RunStartupSettings();
     void Shutdown();
 
     std::string m_programFolder;
@@ -91,6 +97,9 @@ private:
     CVideoWidget* m_video;
     std::unique_ptr<CDeviceChooser> m_devices;
     std::unique_ptr<CCaptureGraph> m_graph;
+    std::unique_ptr<CTrayIcon> m_tray;
+    // Keeps its seconds and check state for the window's whole life.
+    std::unique_ptr<CStartupSetupDialog> m_startupDialog;
 };
 
 }  // namespace quell

@@ -5,6 +5,7 @@
 #include "shell/Settings.h"
 #include "shell/SignalCloser.h"
 #include "shell/Startup.h"
+#include "shell/TimerDialog.h"
 
 #include <QApplication>
 #include <QThread>
@@ -61,10 +62,9 @@ int main(int argc, char** argv)
 
     quell::DelayedStartHooks hooks;
     hooks.sleep = [](int seconds) { QThread::sleep(static_cast<unsigned long>(seconds)); };
-    // The countdown dialog is not built yet: wait as silently.
-    hooks.countdown = [&hooks](int seconds) {
-        hooks.sleep(seconds);
-        return true;
+    hooks.countdown = [](int seconds) {
+        quell::CTimerDialog countdown(seconds);
+        return countdown.exec() == QDialog::Accepted;
     };
     if (!quell::DelayedStart(args, quell::LoadStartupSettings(places.settingsFile), hooks))
         return 0;

@@ -5,6 +5,7 @@
 #include "shell/Commands.h"
 #include "shell/Settings.h"
 #include "shell/SignalCloser.h"
+#include "shell/TrayIcon.h"
 #include "shell/VideoWidget.h"
 #include "support/AviProbe.h"
 #include "support/TestDeviceProvider.h"
@@ -154,6 +155,9 @@ TEST_F(CaptureDlgTest, FailedStartAsksAboutSetupIniAndKeepsOrDeletesIt)
         EXPECT_EQ(m_prompts.questions[0],
                   "エラーが発生したのでアプリケーションを終了します。\n前回の設定ファイル「setup.ini」を削除しますか？");
         EXPECT_FALSE(window->isVisible());
+        // The tray icon goes with the window, also after a failed start.
+        ASSERT_NE(window->Tray(), nullptr);
+        EXPECT_FALSE(window->Tray()->Added());
         window.reset();
         // After Yes nothing writes the file again before the process ends.
         EXPECT_EQ(std::filesystem::exists(m_places.settingsFile), !yes);
@@ -292,6 +296,13 @@ TEST_F(CaptureDlgTest, KeysToggleFullScreenScaleAndNeverClose)
         EXPECT_TRUE(window->isVisible());
     }
     EXPECT_FALSE(window->FullScreenOn());
+
+    // Without a notification area (the offscreen platform has none) a
+    // minimised window stays in the task bar instead of hiding for good.
+    ASSERT_FALSE(CTrayIcon::Available());
+    window->showMinimized();
+    Pump(100);
+    EXPECT_TRUE(window->isVisible());
     window->close();
 }
 

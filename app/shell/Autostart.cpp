@@ -131,6 +131,8 @@ std::string QuoteExecArgument(const std::string& argument)
     if (quote)
         out += '"';
     for (char c : argument) {
+        // GLib's launcher looks for the program before it undoes "%%", so
+        // a path with '%' is written correctly but not started there.
         if (c == '%')
             out += "%%";
         else if (quote && NeedsQuotedEscape(c))

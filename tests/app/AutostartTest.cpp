@@ -237,18 +237,5 @@ TEST(Autostart, ExecLinesThatBreakTheQuotingRules)
     }
 }
 
-TEST(Autostart, OnlyTheDesktopEntryGroupIsRead)
-{
-    const std::string text =
-        "# comment\n[Other]\nExec=wrong\n[Desktop Entry]\r\nExec = first\\sarg\\\\x \r\nExec=second\n"
-        "Name[ja]=名前\n[Desktop Action x]\nName=action\n";
-    const auto entry = ParseDesktopEntry(text);
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->at("Exec"), "first arg\\x");
-    EXPECT_EQ(entry->at("Name[ja]"), "名前");
-    EXPECT_EQ(entry->count("Name"), 0u);
-    EXPECT_FALSE(ParseDesktopEntry("[Other]\nExec=x\n"));
-}
-
 }  // namespace
 }  // namespace quell

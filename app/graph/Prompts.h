@@ -3,10 +3,24 @@
 // them from a script.
 #pragma once
 
+#include <gst/gst.h>
+
 #include <string>
 #include <vector>
 
 namespace quell {
+
+// One format a camera offers: raw video ("video/x-raw") or JPEG
+// ("image/jpeg"), a size, and a frame rate (0/1 when the rate is unknown).
+struct CameraFormatChoice {
+    std::string media;
+    int width = 0;
+    int height = 0;
+    int rateNum = 0;
+    int rateDen = 1;
+
+    bool operator==(const CameraFormatChoice&) const = default;
+};
 
 class IPrompts {
 public:
@@ -25,6 +39,24 @@ public:
     // whose caller asks again until it gets a selection.
     virtual bool RunDeviceDialog(const std::vector<std::string>& names, int initial, bool cancellable,
                                  int& selection) = 0;
+
+    // The camera's format page over `formats` with `current` selected (-1:
+    // none). True when it ended with OK and sets `chosen`; false when it was
+    // cancelled. The default takes the current format without asking.
+    virtual bool ChooseCameraFormat(const std::vector<CameraFormatChoice>& formats, int current, int& chosen)
+    {
+        (void)formats;
+        chosen = current;
+        return true;
+    }
+
+    // The camera's picture controls (brightness, contrast, ...) while the
+    // pipeline runs, so that changes are seen at once. Default: nothing.
+    virtual void ShowCameraControls(GstElement* camera) { (void)camera; }
+
+    // One page per element of the running pipeline that has properties
+    // which may change while it plays. Default: nothing.
+    virtual void ShowPropertyPages(GstElement* pipeline) { (void)pipeline; }
 };
 
 }  // namespace quell

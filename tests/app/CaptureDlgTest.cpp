@@ -86,12 +86,18 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         m_places.settingsFile = m_dir.filePath("setup.ini").toStdString();
         m_places.videoFolder = m_dir.filePath("video").toStdString();
+        // The window's program folder: the build's data folder beside it,
+        // but not the plugin file, whose element this test program has
+        // registered in-process already.
+        m_programFolder = m_dir.filePath("program").toStdString() + "/";
+        std::filesystem::create_directories(m_programFolder);
+        std::filesystem::create_directory_symlink(std::string(QUELL_OUTPUT_DIR) + "/data", m_programFolder + "data");
         SetTestDevices({Camera("Cam"), Microphone("Mic")});
     }
 
     std::unique_ptr<CCaptureDlg> MakeWindow()
     {
-        return std::make_unique<CCaptureDlg>(std::string(QUELL_OUTPUT_DIR) + "/", m_places, &m_prompts);
+        return std::make_unique<CCaptureDlg>(m_programFolder, m_places, &m_prompts);
     }
 
     std::vector<std::string> Recordings() const
@@ -105,6 +111,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
+    std::string m_programFolder;
     StoragePlaces m_places;
     CScriptedPrompts m_prompts;
 };

@@ -1,10 +1,16 @@
 # The main window with its start-up and shut-down order, driven through its
 # menu with the test suite's devices; the delayed start.
-add_executable(shell_tests CaptureDlgTest.cpp StartupTest.cpp ShellTestMain.cpp)
+add_executable(shell_tests CaptureDlgTest.cpp StartupTest.cpp ShellTestMain.cpp ${QUELL_FULL_STACKS_SOURCE})
 target_include_directories(shell_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_compile_definitions(shell_tests PRIVATE QUELL_OUTPUT_DIR="${QUELL_OUTPUT_DIR}")
-target_link_libraries(shell_tests PRIVATE quell_shell quell_test_devices GTest::gtest)
+target_link_libraries(shell_tests PRIVATE quell_shell quell_test_devices quellfx_element GTest::gtest)
 add_dependencies(shell_tests gstquellfx quell_data)
-gtest_discover_tests(shell_tests
+# Under ThreadSanitizer only the tests without a running pipeline, for the
+# reasons given in graph.cmake.
+set(shell_filter "")
+if(QUELL_SANITIZE MATCHES "thread")
+  set(shell_filter TEST_FILTER "DelayedStart.*")
+endif()
+gtest_discover_tests(shell_tests ${shell_filter}
   PROPERTIES LABELS app
-  ENVIRONMENT "QT_QPA_PLATFORM=offscreen;GST_REGISTRY=${CMAKE_CURRENT_BINARY_DIR}/shell-registry.bin")
+  ENVIRONMENT "QT_QPA_PLATFORM=offscreen;G_SLICE=always-malloc;GST_REGISTRY=${CMAKE_CURRENT_BINARY_DIR}/shell-registry.bin")

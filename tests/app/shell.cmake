@@ -14,3 +14,11 @@ endif()
 gtest_discover_tests(shell_tests ${shell_filter}
   PROPERTIES LABELS app
   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;G_SLICE=always-malloc;GST_REGISTRY=${CMAKE_CURRENT_BINARY_DIR}/shell-registry.bin")
+
+# The real program on a virtual display, recorded through its menu with
+# xdotool (not in the sanitizer builds, whose program the test would copy).
+if(NOT QUELL_SANITIZE)
+  add_test(NAME app.record_through_menu_on_xvfb
+    COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${CMAKE_CURRENT_SOURCE_DIR}/record_through_menu.sh ${QUELL_OUTPUT_DIR})
+  set_tests_properties(app.record_through_menu_on_xvfb PROPERTIES LABELS app TIMEOUT 120)
+endif()

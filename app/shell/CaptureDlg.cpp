@@ -222,6 +222,10 @@ void CCaptureDlg::OnCommand(int command)
     case kCmdCameraSettings:
         Rebuild(true, false, true);
         break;
+    case kCmdCameraProperties:
+        if (m_graph->Built())
+            m_prompts->ShowPropertyPages(m_graph->Pipeline());
+        break;
     case kCmdChangeAudio:
         Rebuild(true, true, false);
         break;

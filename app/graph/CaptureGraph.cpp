@@ -2,6 +2,7 @@
 // the completion of a recording file, the bus watch and the teardown.
 #include "graph/CaptureGraph.h"
 
+#include "graph/CameraFormats.h"
 #include "graph/Caption.h"
 #include "graph/GraphFormat.h"
 #include "graph/GraphRefs.h"
@@ -141,6 +142,7 @@ struct CCaptureGraph::Runtime {
 
     CapsRef offeredCaps;   // what the camera offered in READY
     CapsRef cameraCaps;    // the format chosen for it, null for its own
+    bool formatAsked = false;  // the user chose the format in this build
     bool hasControl = false;
     bool recordingLinked = false;
     bool audioLinked = false;
@@ -239,6 +241,10 @@ bool CCaptureGraph::BuildCaptureGraph(bool reuseCamera, bool reuseFormat, bool r
     StartPipeline();
     m_host.SetCaption(MakeCaption(m_settings.cameraName, m_settings.width, m_settings.height, recording));
     m_host.SaveSettings();
+    // After a format choice the camera's picture controls follow, over the
+    // running picture, so that each change is seen at once.
+    if (m_run->formatAsked && m_pCameraFilter)
+        prompts.ShowCameraControls(m_pCameraFilter.get());
     return true;
 }
 
@@ -399,6 +405,7 @@ bool CCaptureGraph::SetupCameraFormat(bool reuseFormat)
 {
     m_run->offeredCaps.reset();
     m_run->cameraCaps.reset();
+    m_run->formatAsked = false;
     GstRef<GstPad> source = StaticPad(m_pCameraFilter.get(), "src");
     if (!source)
         return false;
@@ -417,23 +424,34 @@ bool CCaptureGraph::SetupCameraFormat(bool reuseFormat)
         return true;
     }
 
-    // Asked: the saved format when the camera offers it at a known rate,
-    // else the camera's own format nearest to it.
+    // Asked: the page opens on the saved format when the camera offers it
+    // at a known rate, else on the camera's own format nearest to it.
     CapsRef chosen = saved && m_settings.frameTime > 0
                          ? std::move(saved)
                          : PreferredFormat(offered, m_settings.width, m_settings.height, m_settings.frameTime);
+    const std::vector<CameraFormatChoice> formats = ListCameraFormats(offered);
+    if (!formats.empty()) {
+        int picked = -1;
+        // Cancel keeps the format the page opened with.
+        if (m_host.Prompts().ChooseCameraFormat(formats, FindCameraFormat(formats, chosen.get()), picked) &&
+            picked >= 0 && picked < static_cast<int>(formats.size()))
+            chosen = CapsForChoice(formats[static_cast<std::size_t>(picked)]);
+    }
     int width = 0, height = 0;
-    std::int64_t frameTime = 0;
-    if (ReadFormat(chosen.get(), width, height, frameTime)) {
+    std::int64_t frameTime = m_settings.frameTime;
+    if (ReadFormat(chosen.get(), width, height, frameTime) && frameTime > 0) {
         m_settings.width = width;
         m_settings.height = height;
         m_settings.frameTime = frameTime;
         m_run->cameraCaps = std::move(chosen);
     }
-    if (m_settings.frameTime <= 0) {
+    // A format without a frame rate fails; the saved values stay as they
+    // were, so that setup.ini never receives a rate of 0.
+    if (frameTime <= 0) {
         m_host.Prompts().ShowMessage("設定に失敗しました。");
         return false;
     }
+    m_run->formatAsked = true;
     m_settings.windowWidth = m_settings.width;
     m_settings.windowHeight = m_settings.height;
     m_host.SetClientSize(m_settings.width, m_settings.height);

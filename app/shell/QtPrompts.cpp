@@ -1,7 +1,10 @@
 // Modal message boxes and the device choice dialog of the capture program.
 #include "shell/QtPrompts.h"
 
+#include "graph/CameraControlsDialog.h"
 #include "graph/DeviceSelectDialog.h"
+#include "graph/FormatDialog.h"
+#include "graph/PropertyPages.h"
 
 #include <QMessageBox>
 #include <QString>
@@ -26,6 +29,21 @@ bool CQtPrompts::RunDeviceDialog(const std::vector<std::string>& names, int init
                                  int& selection)
 {
     return CDeviceSelectDialog::Run(names, initial, cancellable, selection, m_owner);
+}
+
+bool CQtPrompts::ChooseCameraFormat(const std::vector<CameraFormatChoice>& formats, int current, int& chosen)
+{
+    return CFormatDialog::Run(formats, current, chosen, m_owner);
+}
+
+void CQtPrompts::ShowCameraControls(GstElement* camera)
+{
+    CCameraControlsDialog::Run(camera, m_owner);
+}
+
+void CQtPrompts::ShowPropertyPages(GstElement* pipeline)
+{
+    CPropertyPage::ShowAll(pipeline, m_owner);
 }
 
 }  // namespace quell

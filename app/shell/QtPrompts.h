@@ -18,6 +18,9 @@ public:
     bool AskYesNo(const std::string& text) override;
     bool RunDeviceDialog(const std::vector<std::string>& names, int initial, bool cancellable,
                          int& selection) override;
+    bool ChooseCameraFormat(const std::vector<CameraFormatChoice>& formats, int current, int& chosen) override;
+    void ShowCameraControls(GstElement* camera) override;
+    void ShowPropertyPages(GstElement* pipeline) override;
 
 private:
     QWidget* m_owner;

@@ -5,7 +5,7 @@ add_library(quell_shell STATIC
 target_include_directories(quell_shell PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(quell_shell PUBLIC QT_NO_KEYWORDS)
 set_target_properties(quell_shell PROPERTIES AUTOMOC ON AUTORCC ON)
-target_link_libraries(quell_shell PUBLIC quell_graph quell_shell_dialogs quell_devices quell_app_base Qt6::Widgets Qt6::Svg
+target_link_libraries(quell_shell PUBLIC quell_graph quell_camera_dialogs quell_shell_dialogs quell_devices quell_app_base Qt6::Widgets Qt6::Svg
   PkgConfig::GST_APP PkgConfig::GST)
 
 add_executable(capture shell/main.cpp)

@@ -34,6 +34,7 @@ struct _QuellTestDevice {
     gboolean audio;
     gboolean mjpeg;
     gboolean broken;
+    gboolean ownCaps;  // a caps string was given: the camera offers only those
 };
 
 G_DEFINE_TYPE(QuellTestDevice, quell_test_device, GST_TYPE_DEVICE)
@@ -49,11 +50,27 @@ static GstElement* quell_test_device_create_element(GstDevice* device, const gch
             g_object_set(src, "is-live", TRUE, "wave", self->pattern, nullptr);
         return src;
     }
-    if (!self->mjpeg) {
+    if (!self->mjpeg && !self->ownCaps) {
         GstElement* src = gst_element_factory_make("videotestsrc", name);
         if (src)
             g_object_set(src, "is-live", TRUE, "pattern", self->pattern, nullptr);
         return src;
+    }
+    if (!self->mjpeg) {
+        // A raw camera with a caps string of its own offers only those formats.
+        GstElement* bin = gst_bin_new(name);
+        GstElement* src = gst_element_factory_make("videotestsrc", "testsrc");
+        GstElement* filter = gst_element_factory_make("capsfilter", "testcaps");
+        GstCaps* caps = gst_device_get_caps(device);
+        g_object_set(src, "is-live", TRUE, "pattern", self->pattern, nullptr);
+        g_object_set(filter, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        gst_bin_add_many(GST_BIN(bin), src, filter, nullptr);
+        gst_element_link(src, filter);
+        GstPad* filtered = gst_element_get_static_pad(filter, "src");
+        gst_element_add_pad(bin, gst_ghost_pad_new("src", filtered));
+        gst_object_unref(filtered);
+        return bin;
     }
     // An MJPEG camera: only encoded frames leave the bin.
     GstElement* bin = gst_bin_new(name);
@@ -142,6 +159,7 @@ GstDevice* MakeDevice(const Entry& entry)
     device->audio = audio;
     device->mjpeg = spec.mjpeg;
     device->broken = spec.broken;
+    device->ownCaps = !audio && !spec.mjpeg && !spec.caps.empty();
     return GST_DEVICE(device);  // floating
 }
 

@@ -1,5 +1,6 @@
-# `cmake --install --prefix P` puts the plugin in P's GStreamer plugin folder
-# and the data under P/share/quellfx/data, and nothing else; GStreamer loads
+# `cmake --install --prefix P` puts the plugin in P's GStreamer plugin folder,
+# the data under P/share/quellfx/data, the program in P/bin with its desktop
+# entry and icon, and nothing else; GStreamer loads
 # the installed plugin from there, and the plugin finds its installed data
 # from its own path.
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DGST_PLUGINS_DIR=... -DGST_PREFIX=... -P install.cmake
@@ -15,7 +16,8 @@ endif()
 
 # With prefix /usr the plugin would land in GStreamer's own plugin folder.
 file(RELATIVE_PATH plugin_dir ${GST_PREFIX} ${GST_PLUGINS_DIR})
-set(expected "${plugin_dir}/libgstquellfx.so")
+set(expected "${plugin_dir}/libgstquellfx.so" "bin/capture" "share/applications/quellvisor.desktop"
+  "share/icons/hicolor/scalable/apps/quellvisor.svg")
 file(GLOB data_files RELATIVE ${BUILD_DIR}/out/data ${BUILD_DIR}/out/data/*)
 if(NOT data_files)
   message(FATAL_ERROR "the build's data folder ${BUILD_DIR}/out/data is empty")

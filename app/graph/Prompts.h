@@ -57,6 +57,12 @@ public:
     // One page per element of the running pipeline that has properties
     // which may change while it plays. Default: nothing.
     virtual void ShowPropertyPages(GstElement* pipeline) { (void)pipeline; }
+
+    // A message box with the information icon. Default: a plain message.
+    virtual void ShowInformation(const std::string& text) { ShowMessage(text); }
+
+    // The version information box. Default: nothing.
+    virtual void ShowAbout() {}
 };
 
 }  // namespace quell

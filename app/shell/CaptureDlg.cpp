@@ -243,8 +243,7 @@ void CCaptureDlg::OnCommand(int command)
         break;
     case kCmdAbout:
     case kCmdAboutSystem:
-        QMessageBox::about(this, QStringLiteral("バージョン情報 Capture"),
-                           QStringLiteral("Quellvisor Capture\nVersion 0.1"));
+        m_prompts->ShowAbout();
         break;
     case kCmdExit:
         close();
@@ -267,9 +266,7 @@ void CCaptureDlg::ShowCurrentSettings()
     std::snprintf(text, sizeof text, "カメラ：%s\n音声：%s\n解像度：%dx%d\n録画状態：%s", m_settings.cameraName.c_str(),
                   m_settings.audioName.c_str(), m_settings.width, m_settings.height,
                   m_recording ? "録画中" : "");
-    QMessageBox box(QMessageBox::Information, QString::fromUtf8(kAppTitle), QString::fromUtf8(text),
-                    QMessageBox::Ok, this);
-    box.exec();
+    m_prompts->ShowInformation(text);
 }
 
 void CCaptureDlg::RunStartupSettings()

@@ -8,6 +8,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QWidget>
 
 namespace quell {
 
@@ -15,6 +16,23 @@ void CQtPrompts::ShowMessage(const std::string& text)
 {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kAppTitle), QString::fromStdString(text),
                     QMessageBox::Ok, m_owner);
+    box.exec();
+}
+
+void CQtPrompts::ShowInformation(const std::string& text)
+{
+    QMessageBox box(QMessageBox::Information, QString::fromUtf8(kAppTitle), QString::fromStdString(text),
+                    QMessageBox::Ok, m_owner);
+    box.exec();
+}
+
+void CQtPrompts::ShowAbout()
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("バージョン情報 Capture"),
+                    QStringLiteral("Quellvisor Capture バージョン 0.1\n\n"
+                                   "カメラの顔を測定する、緑色のパワーメーター。"),
+                    QMessageBox::Ok, m_owner);
+    box.setIconPixmap(m_owner ? m_owner->windowIcon().pixmap(64, 64) : QPixmap());
     box.exec();
 }
 

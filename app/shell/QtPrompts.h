@@ -21,6 +21,8 @@ public:
     bool ChooseCameraFormat(const std::vector<CameraFormatChoice>& formats, int current, int& chosen) override;
     void ShowCameraControls(GstElement* camera) override;
     void ShowPropertyPages(GstElement* pipeline) override;
+    void ShowInformation(const std::string& text) override;
+    void ShowAbout() override;
 
 private:
     QWidget* m_owner;

@@ -46,7 +46,21 @@ public:
         return true;
     }
 
+    void ShowInformation(const std::string& text) override { information.push_back(text); }
+    void ShowAbout() override { ++abouts; }
+    void ShowPropertyPages(GstElement* pipeline) override { propertyPages += pipeline != nullptr; }
+    bool ChooseCameraFormat(const std::vector<CameraFormatChoice>& formats, int current, int& chosen) override
+    {
+        formatPages += !formats.empty();
+        chosen = current;
+        return true;
+    }
+
     std::vector<std::string> messages;
+    std::vector<std::string> information;
+    int abouts = 0;
+    int propertyPages = 0;
+    int formatPages = 0;
     std::vector<std::string> questions;
     std::vector<std::vector<std::string>> dialogs;
     bool answerYes = false;
@@ -261,6 +275,72 @@ TEST_F(CaptureDlgTest, ScalesTheClientAreaFromTheCaptureSize)
             << c.command << ": " << window->Video().width() << "x" << window->Video().height();
     }
     window->close();
+}
+
+TEST_F(CaptureDlgTest, EveryCommandOfTheMenuTableRunsThroughTheWindow)
+{
+    SetTestDevices({Camera("Cam"), Camera("Other", kPatternBall), Microphone("Mic")});
+    {
+        std::ofstream ini(m_places.settingsFile);
+        ini << "[DEVICE]\nCAM_SELECT=Cam\nAUDIO_SELECT=録音なし\n";
+    }
+    auto window = MakeWindow();
+    ASSERT_TRUE(window->Initialise());
+    const struct {
+        int command;
+        const char* text;
+    } table[] = {
+        {kCmdExit, "終了(&X)"},
+        {kCmdRecordStart, "開始(&S)"},
+        {kCmdRecordStop, "停止(&E)"},
+        {kCmdChangeCamera, "カメラ変更(&C)"},
+        {kCmdCameraSettings, "カメラ設定(&S)"},
+        {kCmdCameraProperties, "カメラプロパティ(&P)"},
+        {kCmdChangeAudio, "録音デバイス変更(&A)"},
+        {kCmdShowSettings, "現在の設定状態表示(&H)"},
+        {kCmdScaleHalf, "0.5倍表示(&1)"},
+        {kCmdScaleOne, "1.0倍表示(&2)"},
+        {kCmdScaleTwo, "2.0倍表示(&3)"},
+        {kCmdAbout, "バージョン情報(&V)"},
+        {kCmdStartupSettings, "スタートアップ設定(&T)..."},
+    };
+    for (const auto& row : table) {
+        QAction* action = window->ActionFor(row.command);
+        ASSERT_NE(action, nullptr) << row.command;
+        EXPECT_EQ(action->text().toStdString(), row.text);
+    }
+    const auto trigger = [&](int command) {
+        window->ActionFor(command)->trigger();
+        QCoreApplication::processEvents();
+    };
+
+    trigger(kCmdShowSettings);
+    ASSERT_EQ(m_prompts.information.size(), 1u);
+    EXPECT_EQ(m_prompts.information[0], "カメラ：Cam\n音声：録音なし\n解像度：640x480\n録画状態：");
+    trigger(kCmdAbout);
+    EXPECT_EQ(m_prompts.abouts, 1);
+    trigger(kCmdCameraProperties);
+    EXPECT_EQ(m_prompts.propertyPages, 1);
+
+    // Change camera asks among both cameras and takes the choice.
+    m_prompts.choice = 1;
+    trigger(kCmdChangeCamera);
+    ASSERT_FALSE(m_prompts.dialogs.empty());
+    EXPECT_EQ(m_prompts.dialogs.back(), (std::vector<std::string>{"Cam", "Other"}));
+    EXPECT_EQ(window->Settings().cameraName, "Other");
+    EXPECT_EQ(window->windowTitle().toStdString(), "Quellvisor - Other (640x480) :  ");
+    // Change audio device asks with "録音なし" first.
+    trigger(kCmdChangeAudio);
+    EXPECT_EQ(m_prompts.dialogs.back(), (std::vector<std::string>{"録音なし", "Mic"}));
+    EXPECT_EQ(window->Settings().audioName, "Mic");
+    // Camera settings shows the format page.
+    trigger(kCmdCameraSettings);
+    EXPECT_EQ(m_prompts.formatPages, 1);
+    EXPECT_TRUE(m_prompts.messages.empty());
+
+    trigger(kCmdExit);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_NE(ReadFile(m_places.settingsFile).find("CAM_SELECT=Other"), std::string::npos);
 }
 
 TEST_F(CaptureDlgTest, KeysToggleFullScreenScaleAndNeverClose)

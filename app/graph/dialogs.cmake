@@ -9,7 +9,3 @@ target_include_directories(quell_camera_dialogs PUBLIC ${CMAKE_CURRENT_SOURCE_DI
 target_compile_definitions(quell_camera_dialogs PUBLIC QT_NO_KEYWORDS)
 set_target_properties(quell_camera_dialogs PROPERTIES AUTOMOC ON)
 target_link_libraries(quell_camera_dialogs PUBLIC Qt6::Widgets PkgConfig::GST)
-
-# The listing of a camera's formats has no Qt in it; the pipeline's format
-# step uses it, so it belongs to quell_graph.
-target_sources(quell_graph PRIVATE graph/CameraFormats.cpp)

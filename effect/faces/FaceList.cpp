@@ -121,7 +121,8 @@ void CFaceList::Place(const cv::Mat& frame, const cv::Rect& rect)
     // followed face is lost.
     if (!m_faces.empty())
         return;
-    auto face = std::make_unique<CFaceData>(m_clock, m_calendarSeconds());
+    const uint32_t seed = m_seed.load(std::memory_order_relaxed);
+    auto face = std::make_unique<CFaceData>(m_clock, seed != 0 ? seed : m_calendarSeconds());
     face->SetRegion(frame, rect.x, rect.y, rect.width, rect.height);
     if (face->m_pFaceImage.empty())
         return;
@@ -168,14 +169,23 @@ bool CFaceList::Drop(const CFaceData* face)
     return true;
 }
 
-size_t CFaceList::DropAll()
+size_t CFaceList::DropAll(std::vector<const CFaceData*>* dropped)
 {
     std::lock_guard lock(m_faceLock);
     const size_t count = m_faces.size();
-    for (auto& face : m_faces)
+    for (auto& face : m_faces) {
+        if (dropped)
+            dropped->push_back(face.get());
         m_dropped.push_back(std::move(face));
+    }
     m_faces.clear();
     return count;
+}
+
+bool CFaceList::Contains(const CFaceData* face) const
+{
+    std::lock_guard lock(m_faceLock);
+    return std::any_of(m_faces.begin(), m_faces.end(), [face](const auto& f) { return f.get() == face; });
 }
 
 size_t CFaceList::Count() const

@@ -85,8 +85,16 @@ public:
     bool Drop(const CFaceData* face);
 
     // --- Control ---
-    // Drops every followed face; returns how many there were.
-    size_t DropAll();
+    // Drops every followed face; returns how many there were. `dropped`, when
+    // given, receives them (for identity only: they are freed at the next
+    // step).
+    size_t DropAll(std::vector<const CFaceData*>* dropped = nullptr);
+    // Whether `face` is still followed.
+    bool Contains(const CFaceData* face) const;
+    // A nonzero seed replaces the calendar time as the seed of the profile
+    // rolls from the next face taken up; 0 returns to the calendar time.
+    void SetSeed(uint32_t seed) { m_seed.store(seed, std::memory_order_relaxed); }
+    uint32_t Seed() const { return m_seed.load(std::memory_order_relaxed); }
     size_t Count() const;
     // Forgets faces, a waiting placement and the hand-off, when streaming
     // has stopped and no worker runs.
@@ -107,6 +115,7 @@ private:
 
     const IClock& m_clock;
     uint32_t (*m_calendarSeconds)();
+    std::atomic<uint32_t> m_seed{0};
 
     // Lock order: m_faceLock is taken alone; no other lock of the effect is
     // taken while holding it, and nothing is called out of it.

@@ -3,6 +3,7 @@
 // face whose measurement is shown.
 #include "filter/TransEffectFilter.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace quell {
@@ -54,12 +55,17 @@ CFaceData* CTransEffectFilter::UpdateFaces()
         // Every face is drawn, also one that is dropped just below.
         face->DrawMarker(m_pFrame);
 
+        NoteFace(*face);
+
         const uint64_t shown = face->m_shownPower;
         const bool lost = face->m_pointCount < kMinFacePoints;
         if (lost) {
-            // A face the control interface dropped meanwhile had its sound.
-            if (m_faceList.Drop(face))
+            // A face the control interface dropped meanwhile had its sound
+            // and its event.
+            if (m_faceList.Drop(face)) {
                 PlaySound(Sound::Lost, false);
+                NoteLost({face});
+            }
         } else {
             current = face;
             ++kept;
@@ -69,6 +75,86 @@ CFaceData* CTransEffectFilter::UpdateFaces()
     }
     m_faceCountNow = kept;
     return current;
+}
+
+void CTransEffectFilter::NoteFace(const CFaceData& face)
+{
+    if (!m_events || !face.m_profileReady)
+        return;
+    std::lock_guard lock(m_eventLock);
+    auto it = std::find_if(m_announced.begin(), m_announced.end(), [&](const Announced& a) { return a.face == &face; });
+    if (it == m_announced.end()) {
+        // A face the control interface dropped since this step began is
+        // neither found nor lost; checked under m_eventLock, so that a drop
+        // after this check reports the face lost after it was found.
+        if (!m_faceList.Contains(&face))
+            return;
+        FaceEvent found;
+        found.kind = FaceEvent::Kind::Found;
+        found.rect = face.m_rect;
+        found.power = face.m_targetPower;
+        found.powerClass = face.m_powerClass;
+        found.name = face.m_name;
+        found.age = face.m_age;
+        found.origin = face.m_origin;
+        found.height = face.m_height;
+        found.weight = face.m_weight;
+        m_pending.push_back(std::move(found));
+        m_announced.push_back({&face, false});
+        it = m_announced.end() - 1;
+    }
+    if (!it->reached && face.m_reachedTime > 0) {
+        it->reached = true;
+        FaceEvent reached;
+        reached.kind = FaceEvent::Kind::PowerReached;
+        reached.power = face.m_targetPower;
+        reached.powerClass = face.m_powerClass;
+        m_pending.push_back(std::move(reached));
+    }
+}
+
+void CTransEffectFilter::NoteLost(const std::vector<const CFaceData*>& faces)
+{
+    if (!m_events || faces.empty())
+        return;
+    std::lock_guard lock(m_eventLock);
+    for (const CFaceData* face : faces) {
+        const auto it =
+            std::find_if(m_announced.begin(), m_announced.end(), [&](const Announced& a) { return a.face == face; });
+        if (it == m_announced.end())
+            continue;
+        m_announced.erase(it);
+        FaceEvent lost;
+        lost.kind = FaceEvent::Kind::Lost;
+        m_pending.push_back(std::move(lost));
+    }
+}
+
+void CTransEffectFilter::DeliverEvents()
+{
+    if (!m_events)
+        return;
+    std::vector<FaceEvent> batch;
+    {
+        std::lock_guard lock(m_eventLock);
+        if (m_delivering || m_pending.empty())
+            return;
+        m_delivering = true;
+        batch.swap(m_pending);
+    }
+    // Events queued meanwhile by other threads (or by the sink itself) are
+    // delivered here too, after these, so that the order holds.
+    for (;;) {
+        for (const FaceEvent& event : batch)
+            m_events->OnFaceEvent(event);
+        batch.clear();
+        std::lock_guard lock(m_eventLock);
+        if (m_pending.empty()) {
+            m_delivering = false;
+            return;
+        }
+        batch.swap(m_pending);
+    }
 }
 
 bool CTransEffectFilter::PowerStage(CFaceData* current, uint64_t& shown)

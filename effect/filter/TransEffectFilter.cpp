@@ -46,6 +46,7 @@ CTransEffectFilter::CTransEffectFilter(const FilterPlatform& platform)
     : m_clock(platform.clock ? *platform.clock : MonotonicClock::Instance()),
       m_sound(RequireSound(platform.sound)),
       m_warnings(platform.warnings),
+      m_events(platform.events),
       m_startWorker(platform.startWorker),
       m_installedDataDir(platform.installedDataDir),
       m_files(Resolve("data")),
@@ -134,7 +135,12 @@ void CTransEffectFilter::Stop()
     }
     worker.reset();
     m_sound.Stop();
+    // The faces are forgotten: those reported as found are reported lost.
+    std::vector<const CFaceData*> dropped;
+    m_faceList.DropAll(&dropped);
+    NoteLost(dropped);
     m_faceList.Clear();
+    DeliverEvents();
 }
 
 bool CTransEffectFilter::Started() const
@@ -146,6 +152,21 @@ bool CTransEffectFilter::Started() const
 void CTransEffectFilter::SilenceSounds()
 {
     m_sound.Stop();
+}
+
+void CTransEffectFilter::SetSilent(bool silent)
+{
+    // Under the lock, so that no sound can start after it was silenced.
+    std::lock_guard lock(m_soundLock);
+    m_silent = silent;
+    if (silent)
+        m_sound.Stop();
+}
+
+bool CTransEffectFilter::Silent() const
+{
+    std::lock_guard lock(m_soundLock);
+    return m_silent;
 }
 
 void CTransEffectFilter::SetDataDir(std::string dir)
@@ -179,7 +200,10 @@ std::string CTransEffectFilter::SoundFile(Sound sound) const
 
 void CTransEffectFilter::PlaySound(Sound sound, bool loop)
 {
-    m_sound.Play(SoundFile(sound), loop);
+    const std::string path = SoundFile(sound);
+    std::lock_guard lock(m_soundLock);
+    if (!m_silent)
+        m_sound.Play(path, loop);
 }
 
 void CTransEffectFilter::BuildWorkImages(int width, int height)
@@ -244,6 +268,7 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     DrawOverlay(current);
     m_prevFaceCount = m_faceCountNow;
     m_pFrame = cv::Mat();
+    DeliverEvents();
 }
 
 void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
@@ -295,8 +320,11 @@ void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
 void CTransEffectFilter::ResetFaces()
 {
     // The faces leave the list at once; the frame step frees them.
-    for (size_t n = m_faceList.DropAll(); n > 0; --n)
+    std::vector<const CFaceData*> dropped;
+    for (size_t n = m_faceList.DropAll(&dropped); n > 0; --n)
         PlaySound(Sound::Lost, false);
+    NoteLost(dropped);
+    DeliverEvents();
 }
 
 }  // namespace quell

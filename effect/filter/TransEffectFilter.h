@@ -27,6 +27,29 @@ class CDetectWorker;
 class CHudText;
 class IWarningSink;
 
+// What the filter tells about a followed face.
+struct FaceEvent {
+    enum class Kind { Found, PowerReached, Lost };
+    Kind kind = Kind::Found;
+    cv::Rect rect;       // Found: the face in frame pixels
+    uint64_t power = 0;  // Found, PowerReached: the rolled power
+    int powerClass = 0;  // Found, PowerReached: its class, 0..7
+    // Found: the profile.
+    std::string name;
+    int64_t age = 0;
+    std::string origin;
+    int height = 0;  // cm
+    int weight = 0;  // kg
+};
+
+// Hears of faces taken up, measured and dropped, in the order they happened,
+// on whichever thread caused them, with no lock of the filter held.
+class IFaceEventSink {
+public:
+    virtual ~IFaceEventSink() = default;
+    virtual void OnFaceEvent(const FaceEvent& event) = 0;
+};
+
 // The platform services the filter borrows; they must outlive it.
 struct FilterPlatform {
     IClock* clock = nullptr;
@@ -39,6 +62,8 @@ struct FilterPlatform {
     uint32_t (*calendarSeconds)() = nullptr;
     // Hears of data files that cannot be used; may be null.
     IWarningSink* warnings = nullptr;
+    // Hears of faces found, measured and lost; may be null.
+    IFaceEventSink* events = nullptr;
     // The data folder installed with the plugin; unset: found from the
     // module's own path.
     std::optional<std::string> installedDataDir;
@@ -65,6 +90,13 @@ public:
     void Stop();
     // Stops whatever sound plays (the stream paused).
     void SilenceSounds();
+    // Silent: no sound is played at all; turning it on stops what plays.
+    void SetSilent(bool silent);
+    bool Silent() const;
+    // A fixed seed for the profile rolls of the faces taken up from now on;
+    // 0 seeds them from the calendar time.
+    void SetSeed(uint32_t seed) { m_faceList.SetSeed(seed); }
+    uint32_t GetSeed() const { return m_faceList.Seed(); }
     // Whether Start() ran without a Stop() since.
     bool Started() const;
 
@@ -122,6 +154,15 @@ private:
     void ReportMissingSounds(const DataFiles& files);
     void PlaySound(Sound sound, bool loop);
 
+    // Face events (Measurement.cpp). The frame step notes a face taken up or
+    // measured; a drop is reported only for a face whose finding was.
+    void NoteFace(const CFaceData& face);
+    void NoteLost(const std::vector<const CFaceData*>& faces);
+    // Hands the queued events to the sink, in order, with no lock held. One
+    // thread delivers at a time; a thread that finds delivery under way
+    // leaves its events to that thread.
+    void DeliverEvents();
+
     void BuildWorkImages(int width, int height);
     void TrackFaces(const cv::Mat& curGrey);
     // Measurement (Measurement.cpp): advances and draws every face, drops
@@ -137,14 +178,27 @@ private:
     IClock& m_clock;
     ISoundPlayer& m_sound;
     IWarningSink* m_warnings;
+    IFaceEventSink* m_events;
     const bool m_startWorker;
     const std::optional<std::string> m_installedDataDir;
 
     // Lock order: m_lifeLock, then m_settingsLock, then the worker's reload
-    // lock. The face list's lock and the sound player's lock are leaves:
-    // nothing else is taken while they are held.
+    // lock. m_eventLock comes before the face list's lock; m_soundLock comes
+    // before the sound player's lock. The face list's lock and the sound
+    // player's lock are leaves: nothing else is taken while they are held.
+    // No lock is held while the event sink is called.
     std::mutex m_lifeLock;              // serialises Start() and Stop()
     mutable std::mutex m_settingsLock;  // guards m_files and m_worker (pointer)
+    mutable std::mutex m_soundLock;     // guards m_silent against a sound starting
+    bool m_silent = false;
+    struct Announced {
+        const CFaceData* face;
+        bool reached;
+    };
+    std::mutex m_eventLock;              // guards the three members below
+    std::vector<Announced> m_announced;  // faces whose finding was reported
+    std::vector<FaceEvent> m_pending;    // events not yet delivered
+    bool m_delivering = false;           // a thread is delivering
     DataFiles m_files;
     bool m_started = false;  // guarded by m_settingsLock
     std::unique_ptr<CDetectWorker> m_worker;

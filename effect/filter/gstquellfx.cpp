@@ -16,6 +16,8 @@ enum {
     PROP_DATA_DIR,
     PROP_HIGH_SCORE,
     PROP_SCORE,
+    PROP_SEED,
+    PROP_SILENT,
 };
 
 enum {
@@ -24,6 +26,8 @@ enum {
 };
 
 #define DEFAULT_DATA_DIR "data"
+#define DEFAULT_SEED 0
+#define DEFAULT_SILENT FALSE
 
 GST_DEBUG_CATEGORY_STATIC(gst_quell_fx_debug);
 #define GST_CAT_DEFAULT gst_quell_fx_debug
@@ -45,11 +49,23 @@ private:
     GstElement* m_element;  // the element owns this object
 };
 
-// C++ state of one element. The sound player and the warning sink are
-// declared first so that they outlive the filter, which borrows them.
+// Posts the face events as "quellfx" element messages (from any thread; the
+// filter calls it with none of its locks held).
+class ElementFaceEvents final : public quell::IFaceEventSink {
+public:
+    explicit ElementFaceEvents(GstElement* element) : m_element(element) {}
+    void OnFaceEvent(const quell::FaceEvent& event) override;
+
+private:
+    GstElement* m_element;  // the element owns this object
+};
+
+// C++ state of one element. The sound player and the sinks are declared
+// first so that they outlive the filter, which borrows them.
 struct GstQuellFxState {
     std::unique_ptr<quell::PlaybinSoundPlayer> ownSound;
     std::unique_ptr<ElementWarnings> warnings;
+    std::unique_ptr<ElementFaceEvents> events;
     std::unique_ptr<quell::CTransEffectFilter> filter;
     bool warnedFrameFailure = false;
 };
@@ -107,14 +123,34 @@ static void gst_quell_fx_class_init(GstQuellFxClass* klass)
         g_param_spec_uint64("score", "Score", "Highest power shown since the element was created", 0, G_MAXUINT64, 0,
                             static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
 
+    g_object_class_install_property(
+        gobject_class, PROP_SEED,
+        g_param_spec_uint("seed", "Seed",
+                          "Seed of the power and profile rolls: 0 seeds each new face from the calendar time; any other "
+                          "value gives every face taken up from now on the same roll, run after run",
+                          0, G_MAXUINT, DEFAULT_SEED,
+                          static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                   GST_PARAM_MUTABLE_PLAYING)));
+    g_object_class_install_property(
+        gobject_class, PROP_SILENT,
+        g_param_spec_boolean("silent", "Silent", "Play no sounds; turning it on stops the sound that plays",
+                             DEFAULT_SILENT,
+                             static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                      GST_PARAM_MUTABLE_PLAYING)));
+
     // GstQuellFx::reset-faces: drops every followed face, with the lost sound.
     gst_quell_fx_signals[SIGNAL_RESET_FACES] = g_signal_new_class_handler(
         "reset-faces", G_TYPE_FROM_CLASS(klass), static_cast<GSignalFlags>(G_SIGNAL_RUN_LAST | G_SIGNAL_ACTION),
         G_CALLBACK(gst_quell_fx_reset_faces), nullptr, nullptr, nullptr, G_TYPE_NONE, 0);
 
-    gst_element_class_set_static_metadata(element_class, "Quellvisor power meter", "Filter/Effect/Video",
-                                          "Green monochrome power meter display that measures the faces it finds",
-                                          "Quellvisor developers");
+    gst_element_class_set_static_metadata(
+        element_class, "Quellvisor power meter", "Filter/Effect/Video",
+        "Green monochrome power meter display that measures the faces it finds. Posts element messages named "
+        "\"quellfx\" whose string field \"event\" is \"face-found\" (a face is taken up; x, y, width, height: "
+        "its rectangle in frame pixels (int); power (guint64); class (int, 0..7); name, origin (string); age (gint64); "
+        "height-cm, weight-kg (int)), \"power-reached\" (the count-up has arrived; power, class) or \"face-lost\" "
+        "(the face was dropped, also by reset-faces or on stop)",
+        "Quellvisor developers");
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_add_static_pad_template(element_class, &src_template);
 
@@ -143,6 +179,31 @@ void ElementWarnings::Warn(quell::Warning what, const std::string& file, const s
     }
 }
 
+void ElementFaceEvents::OnFaceEvent(const quell::FaceEvent& event)
+{
+    GstStructure* s = nullptr;
+    switch (event.kind) {
+    case quell::FaceEvent::Kind::Found:
+        s = gst_structure_new("quellfx", "event", G_TYPE_STRING, "face-found", "x", G_TYPE_INT, event.rect.x, "y",
+                              G_TYPE_INT, event.rect.y, "width", G_TYPE_INT, event.rect.width, "height", G_TYPE_INT,
+                              event.rect.height, "power", G_TYPE_UINT64, static_cast<guint64>(event.power), "class",
+                              G_TYPE_INT, event.powerClass, "name", G_TYPE_STRING, event.name.c_str(), "age",
+                              G_TYPE_INT64, static_cast<gint64>(event.age), "origin", G_TYPE_STRING,
+                              event.origin.c_str(), "height-cm", G_TYPE_INT, event.height, "weight-kg", G_TYPE_INT,
+                              event.weight, nullptr);
+        break;
+    case quell::FaceEvent::Kind::PowerReached:
+        s = gst_structure_new("quellfx", "event", G_TYPE_STRING, "power-reached", "power", G_TYPE_UINT64,
+                              static_cast<guint64>(event.power), "class", G_TYPE_INT, event.powerClass, nullptr);
+        break;
+    case quell::FaceEvent::Kind::Lost:
+        s = gst_structure_new("quellfx", "event", G_TYPE_STRING, "face-lost", nullptr);
+        break;
+    }
+    GST_DEBUG_OBJECT(m_element, "posting %" GST_PTR_FORMAT, s);
+    gst_element_post_message(m_element, gst_message_new_element(GST_OBJECT(m_element), s));
+}
+
 static std::unique_ptr<quell::CTransEffectFilter> MakeFilter(GstQuellFxState& state, quell::IClock* clock,
                                                              quell::ISoundPlayer* sound,
                                                              uint32_t (*calendarSeconds)() = nullptr)
@@ -152,6 +213,7 @@ static std::unique_ptr<quell::CTransEffectFilter> MakeFilter(GstQuellFxState& st
     platform.sound = sound;
     platform.calendarSeconds = calendarSeconds;
     platform.warnings = state.warnings.get();
+    platform.events = state.events.get();
     return std::make_unique<quell::CTransEffectFilter>(platform);
 }
 
@@ -161,6 +223,7 @@ static void gst_quell_fx_init(GstQuellFx* self)
     self->state = new GstQuellFxState;
     self->state->ownSound = std::make_unique<quell::PlaybinSoundPlayer>();
     self->state->warnings = std::make_unique<ElementWarnings>(GST_ELEMENT(self));
+    self->state->events = std::make_unique<ElementFaceEvents>(GST_ELEMENT(self));
     self->state->filter = MakeFilter(*self->state, nullptr, self->state->ownSound.get());
     // Frames are changed in place and leave with the caps they came with.
     gst_base_transform_set_in_place(GST_BASE_TRANSFORM(self), TRUE);
@@ -178,6 +241,12 @@ static void gst_quell_fx_set_property(GObject* object, guint prop_id, const GVal
     }
     case PROP_HIGH_SCORE:
         filter.SetHighScore(g_value_get_uint64(value));
+        break;
+    case PROP_SEED:
+        filter.SetSeed(g_value_get_uint(value));
+        break;
+    case PROP_SILENT:
+        filter.SetSilent(g_value_get_boolean(value));
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -198,6 +267,12 @@ static void gst_quell_fx_get_property(GObject* object, guint prop_id, GValue* va
         break;
     case PROP_SCORE:
         g_value_set_uint64(value, filter.GetScore());
+        break;
+    case PROP_SEED:
+        g_value_set_uint(value, filter.GetSeed());
+        break;
+    case PROP_SILENT:
+        g_value_set_boolean(value, filter.Silent());
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -299,11 +374,15 @@ void SetElementPlatformForTesting(GstElement* element, IClock* clock, ISoundPlay
     GstQuellFxState& state = *self->state;
     const std::string dataDir = state.filter->GetDataDir();
     const uint64_t highScore = state.filter->GetHighScore();
+    const uint32_t seed = state.filter->GetSeed();
+    const bool silent = state.filter->Silent();
     const bool started = state.filter->Started();
     state.filter.reset();
     state.filter = MakeFilter(state, clock, sound ? sound : state.ownSound.get(), calendarSeconds);
     state.filter->SetDataDir(dataDir);
     state.filter->SetHighScore(highScore);
+    state.filter->SetSeed(seed);
+    state.filter->SetSilent(silent);
     if (started)
         state.filter->Start();
 }

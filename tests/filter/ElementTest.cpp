@@ -6,13 +6,16 @@
 #include "support/Frames.h"
 #include "support/HudPicture.h"
 #include "support/RecordingSoundPlayer.h"
+#include "support/Scene.h"
 
 #include <gst/check/gstharness.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -212,6 +215,127 @@ TEST_F(ElementTest, ControlFromAnotherThreadWhileFramesFlow)
     }
     done = true;
     control.join();
+}
+
+TEST_F(ElementTest, SeedAndSilentPropertiesReadBackAndStartAtTheirDefaults)
+{
+    guint seed = 1;
+    gboolean silent = TRUE;
+    g_object_get(m_h->element, "seed", &seed, "silent", &silent, nullptr);
+    EXPECT_EQ(seed, 0u);
+    EXPECT_FALSE(silent);
+    for (const guint value : {1u, 42u, G_MAXUINT, 0u}) {
+        g_object_set(m_h->element, "seed", value, "silent", value % 2 ? TRUE : FALSE, nullptr);
+        g_object_get(m_h->element, "seed", &seed, "silent", &silent, nullptr);
+        EXPECT_EQ(seed, value);
+        EXPECT_EQ(silent, value % 2 ? TRUE : FALSE);
+    }
+}
+
+// The messages one run posts, as "event" names, and the first face-found.
+struct MessageRun {
+    std::vector<std::string> events;
+    guint64 power = 0;
+    gint powerClass = -1;
+    std::string name;
+    gint x = -1, width = 0;
+    bool reachedFieldsMatch = false;
+    size_t played = 0;
+};
+
+// The real worker finds the astronaut in a swaying clip; once the count-up
+// has arrived, reset-faces drops the face.
+MessageRun RunAstronaut(guint seed, gboolean silent)
+{
+    MessageRun run;
+    const test::Scene scene;
+    EXPECT_TRUE(scene.Valid());
+    ManualClock clock{0};
+    RecordingSoundPlayer sound;
+    GstHarness* h = gst_harness_new("quellfx");
+    GstBus* bus = gst_bus_new();
+    gst_element_set_bus(h->element, bus);
+    SetElementPlatformForTesting(h->element, &clock, &sound);
+    g_object_set(h->element, "data-dir", QUELL_DATA_DIR, "seed", seed, "silent", silent, nullptr);
+    gst_harness_set_src_caps_str(h, Caps("BGRx", 640, 480).c_str());
+
+    auto drain = [&] {
+        while (GstMessage* msg = gst_bus_pop_filtered(bus, GST_MESSAGE_ELEMENT)) {
+            const GstStructure* s = gst_message_get_structure(msg);
+            if (gst_structure_has_name(s, "quellfx")) {
+                const std::string event = gst_structure_get_string(s, "event");
+                run.events.push_back(event);
+                if (event == "face-found" && run.powerClass < 0) {
+                    gst_structure_get(s, "power", G_TYPE_UINT64, &run.power, "class", G_TYPE_INT, &run.powerClass,
+                                      "x", G_TYPE_INT, &run.x, "width", G_TYPE_INT, &run.width, nullptr);
+                    EXPECT_TRUE(gst_structure_has_field_typed(s, "age", G_TYPE_INT64));
+                    EXPECT_TRUE(gst_structure_has_field_typed(s, "height-cm", G_TYPE_INT));
+                    EXPECT_TRUE(gst_structure_has_field_typed(s, "weight-kg", G_TYPE_INT));
+                    run.name = gst_structure_get_string(s, "name");
+                    EXPECT_NE(gst_structure_get_string(s, "origin"), nullptr);
+                }
+                if (event == "power-reached") {
+                    guint64 power = 0;
+                    gint cls = -1;
+                    gst_structure_get(s, "power", G_TYPE_UINT64, &power, "class", G_TYPE_INT, &cls, nullptr);
+                    run.reachedFieldsMatch = power == run.power && cls == run.powerClass;
+                }
+            }
+            gst_message_unref(msg);
+        }
+    };
+    auto has = [&](const char* event) {
+        return std::find(run.events.begin(), run.events.end(), event) != run.events.end();
+    };
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    for (int i = 0; !has("power-reached") && std::chrono::steady_clock::now() < deadline; ++i) {
+        const double x = 170.0 + 60.0 * std::sin(i / 40.0);
+        const double y = 20.0 + 12.0 * std::sin(i / 23.0);
+        GstBuffer* out = gst_harness_push_and_pull(h, BufferFrom(scene.Render(cv::Size(640, 480), 0.75, x, y)));
+        if (out)
+            gst_buffer_unref(out);
+        drain();
+        if (!has("face-found")) {
+            // The worker runs in real time.
+            clock.Advance(33);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } else {
+            // Three steps a frame: the points still move every frame.
+            clock.Advance(99);
+        }
+    }
+    g_signal_emit_by_name(h->element, "reset-faces");
+    drain();
+    for (const auto& call : sound.Calls())
+        run.played += call.path.empty() ? 0 : 1;
+    gst_harness_teardown(h);
+    gst_object_unref(bus);
+    return run;
+}
+
+TEST(ElementMessages, FoundReachedAndLostArriveInOrderAndSameSeedRollsTheSameFace)
+{
+    const MessageRun loud = RunAstronaut(7, FALSE);
+    const MessageRun silent = RunAstronaut(7, TRUE);
+    for (const MessageRun* run : {&loud, &silent}) {
+        ASSERT_GE(run->events.size(), 3u);
+        // The face may be lost and found again on the way; the last three
+        // are the measured face.
+        const std::vector<std::string> last(run->events.end() - 3, run->events.end());
+        EXPECT_EQ(last, (std::vector<std::string>{"face-found", "power-reached", "face-lost"}));
+        EXPECT_TRUE(run->reachedFieldsMatch);
+        EXPECT_GE(run->powerClass, 0);
+        EXPECT_LE(run->powerClass, 7);
+        EXPECT_GT(run->width, 0);
+        EXPECT_GE(run->x, 0);
+        EXPECT_FALSE(run->name.empty());
+    }
+    EXPECT_GT(loud.played, 0u);
+    EXPECT_EQ(silent.played, 0u) << "silent plays nothing";
+    EXPECT_EQ(loud.power, silent.power) << "the same seed rolls the same power";
+    EXPECT_EQ(loud.powerClass, silent.powerClass);
+    EXPECT_EQ(loud.name, silent.name);
 }
 
 TEST(ElementLifetime, StateChangesWithoutFrames)

@@ -14,7 +14,13 @@ find_package(Qt6 REQUIRED COMPONENTS Test)
 add_executable(device_choice_tests DeviceChoiceTest.cpp DeviceSelectDialogTest.cpp DevicesTestMain.cpp
   ${QUELL_FULL_STACKS_SOURCE})
 target_link_libraries(device_choice_tests PRIVATE quell_devices quell_test_devices Qt6::Test GTest::gtest)
-gtest_discover_tests(device_choice_tests
+# The MJPEG camera's test runs an encoding and decoding pipeline; under
+# ThreadSanitizer it is left out, for the reasons given in graph.cmake.
+set(device_choice_filter "")
+if(QUELL_SANITIZE MATCHES "thread")
+  set(device_choice_filter TEST_FILTER "-TestDeviceProvider.MjpegCameraDeliversJpegFramesAtTheAskedSize")
+endif()
+gtest_discover_tests(device_choice_tests ${device_choice_filter}
   PROPERTIES LABELS app ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
 # The file camera lowers every other camera provider, so it has a test

@@ -91,6 +91,22 @@ bool Writable(const std::string& path)
     return ::access(path.c_str(), W_OK) == 0;
 }
 
+// Saves `ini` as `file`, making its folder first: the per-user place
+// ($XDG_CONFIG_HOME/quellvisor) may not exist yet.
+bool SaveInFolder(const CIniFile& ini, const std::string& file, std::string& error)
+{
+    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    if (!folder.empty()) {
+        std::error_code code;
+        std::filesystem::create_directories(folder, code);
+        if (code) {
+            error = "Cannot create the folder " + folder.string() + ": " + code.message();
+            return false;
+        }
+    }
+    return ini.Save(file, error);
+}
+
 }  // namespace
 
 std::string GetProgramFolder()
@@ -172,17 +188,7 @@ bool SaveSettings(const std::string& file, const CaptureSettings& settings, std:
     ini.SetValue(kApplication, "WINDOW_WIDTH", std::to_string(settings.windowWidth));
     ini.SetValue(kApplication, "WINDOW_HEIGHT", std::to_string(settings.windowHeight));
 
-    // The per-user place ($XDG_CONFIG_HOME/quellvisor) may not exist yet.
-    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
-    if (!folder.empty()) {
-        std::error_code code;
-        std::filesystem::create_directories(folder, code);
-        if (code) {
-            error = "Cannot create the folder " + folder.string() + ": " + code.message();
-            return false;
-        }
-    }
-    return ini.Save(file, error);
+    return SaveInFolder(ini, file, error);
 }
 
 StartupSettings LoadStartupSettings(const std::string& file)
@@ -206,16 +212,7 @@ bool SaveStartupSettings(const std::string& file, const StartupSettings& startup
     ini.SetValue(kApplication, "STARTUP_TIMER", std::to_string(startup.timerSeconds));
     ini.SetValue(kApplication, "STARTUP_DIALOG", startup.dialog);
 
-    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
-    if (!folder.empty()) {
-        std::error_code code;
-        std::filesystem::create_directories(folder, code);
-        if (code) {
-            error = "Cannot create the folder " + folder.string() + ": " + code.message();
-            return false;
-        }
-    }
-    return ini.Save(file, error);
+    return SaveInFolder(ini, file, error);
 }
 
 // The organisation and program names are given here, so no

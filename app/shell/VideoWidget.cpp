@@ -126,9 +126,10 @@ void CVideoWidget::paintEvent(QPaintEvent*)
     QPainter painter(this);
     if (m_image.isNull()) {
         // Until the first frame: the display's empty screen.
-        static QSvgRenderer waiting(QStringLiteral(":/icons/waiting.svg"));
         painter.fillRect(rect(), Qt::black);
-        waiting.render(&painter, rect());
+        if (!m_waiting)
+            m_waiting = new QSvgRenderer(QStringLiteral(":/icons/waiting.svg"), this);
+        m_waiting->render(&painter, rect());
         return;
     }
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <mutex>
 
+class QSvgRenderer;
+
 namespace quell {
 
 class CVideoWidget : public QWidget {
@@ -42,6 +44,7 @@ private:
     std::atomic<bool> m_updateQueued{false};
     GstSample* m_shown = nullptr; // GUI thread only; keeps m_image's pixels alive
     QImage m_image;
+    QSvgRenderer* m_waiting = nullptr;  // the picture shown until the first frame (child, made at first use)
     std::atomic<std::uint64_t> m_framesShown{0};
     std::atomic<std::uint64_t> m_generation{0};
 };

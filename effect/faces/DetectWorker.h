@@ -21,6 +21,12 @@ public:
     // Wait for a frame per idle round, and rest after each pass.
     static constexpr uint32_t kIdleSleepMs = 100;
     static constexpr uint32_t kRestSleepMs = 300;
+    // When the frame step follows the stream's clock it sets the rhythm in
+    // stream time: a pass reports this long after its frame was handed over
+    // (the frame step waits for it there if need be), and the next frame is
+    // handed over kRestSleepMs after that. Long enough for a pass on a busy
+    // machine, so that a stream played in real time seldom waits.
+    static constexpr uint32_t kStreamPassMs = 100;
     // The cascade files, in the order they are tried.
     static constexpr std::array<const char*, 3> kCascadeFiles = {"special1.dat", "special2.dat", "dsdetect.dat"};
     using CascadePaths = std::array<std::string, 3>;

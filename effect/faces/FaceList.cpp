@@ -61,6 +61,23 @@ bool CFaceList::OfferFrame(const cv::Mat& frame)
     return true;
 }
 
+void CFaceList::AwaitPass()
+{
+    std::unique_lock lock(m_faceLock);
+    m_wake.wait(lock, [this] {
+        return m_stop.load(std::memory_order_relaxed) || m_handOff.load(std::memory_order_relaxed) == kWaiting;
+    });
+}
+
+void CFaceList::SetStepPaced(bool paced)
+{
+    {
+        std::lock_guard lock(m_faceLock);
+        m_stepPaced = paced;
+    }
+    m_wake.notify_all();
+}
+
 CFaceList::Take CFaceList::TakePendingFrame(cv::Mat& reduced, float& scale, uint32_t waitMs)
 {
     std::unique_lock lock(m_faceLock);
@@ -85,12 +102,19 @@ void CFaceList::PostDetection(const cv::Rect& frameRect)
 
 bool CFaceList::FinishPass(uint32_t restMs)
 {
-    std::unique_lock lock(m_faceLock);
-    // The rest comes before the next frame is asked for, so that the worker
-    // always detects on a frame that is at most one frame old.
-    m_wake.wait_for(lock, std::chrono::milliseconds(restMs), [this] { return m_stop.load(std::memory_order_relaxed); });
-    m_handOff.store(kWaiting, std::memory_order_release);
-    return !m_stop.load(std::memory_order_relaxed);
+    bool go = false;
+    {
+        std::unique_lock lock(m_faceLock);
+        // The rest comes before the next frame is asked for, so that the
+        // worker always detects on a frame that is at most one frame old.
+        m_wake.wait_for(lock, std::chrono::milliseconds(restMs),
+                        [this] { return m_stop.load(std::memory_order_relaxed) || m_stepPaced; });
+        m_handOff.store(kWaiting, std::memory_order_release);
+        go = !m_stop.load(std::memory_order_relaxed);
+    }
+    // A frame step may wait for this pass (AwaitPass).
+    m_wake.notify_all();
+    return go;
 }
 
 void CFaceList::RequestStop()

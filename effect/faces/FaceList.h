@@ -49,6 +49,15 @@ public:
     // When the worker waits for a frame, shrinks `frame` (BGRx) into the
     // hand-off slot and wakes the worker. Returns whether it did.
     bool OfferFrame(const cv::Mat& frame);
+    // Waits until the worker has finished the pass it was handed, its face
+    // (if any) posted, and waits for a frame again; returns at once when no
+    // frame is handed over, or when the worker is asked to stop. Only for a
+    // worker that runs on a thread of its own.
+    void AwaitPass();
+    // Paced: the frame step sets the rhythm of the passes (it hands frames
+    // over when its stream clock says so), and the worker does not rest
+    // after a pass. Set before the worker starts.
+    void SetStepPaced(bool paced);
 
     // --- Worker side of the hand-off ---
     enum class Take { Frame, Nothing, Stop };
@@ -59,8 +68,9 @@ public:
     // A face was found at `frameRect` (frame pixels) in the frame taken last;
     // the frame step places it on its next frame.
     void PostDetection(const cv::Rect& frameRect);
-    // Ends a pass: rests `restMs` (cut short by a stop request), then waits
-    // for a frame again. Returns false when the worker is to end.
+    // Ends a pass: rests `restMs` (cut short by a stop request; none when the
+    // frame step sets the pace), then waits for a frame again. Returns false
+    // when the worker is to end.
     bool FinishPass(uint32_t restMs);
     // Asks the worker to end and wakes it; ClearStop() readies the list for
     // a new worker.
@@ -120,7 +130,8 @@ private:
     // Lock order: m_faceLock is taken alone; no other lock of the effect is
     // taken while holding it, and nothing is called out of it.
     mutable std::mutex m_faceLock;
-    std::condition_variable m_wake;  // the worker waits on it, with m_faceLock
+    std::condition_variable m_wake;  // the worker and AwaitPass() wait on it, with m_faceLock
+    bool m_stepPaced = false;
     std::vector<std::unique_ptr<CFaceData>> m_faces;
     std::vector<std::unique_ptr<CFaceData>> m_dropped;  // freed at the next step
     std::optional<cv::Rect> m_placement;                // detection to place

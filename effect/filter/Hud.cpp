@@ -54,7 +54,12 @@ void CTransEffectFilter::DrawOverlay(CFaceData* current)
     hud.DrawPower(canvas, shown, visible, W, H, k.m);
 
     const int scoreAt = static_cast<int>(5.0f * s);
-    hud.DrawScore(canvas, GetScore(), GetHighScore(), scoreAt, scoreAt);
+    if (m_streamRun) {
+        const LocalTime at = StreamLocalTime(m_streamClock.NowNs());
+        hud.DrawScore(canvas, GetScore(), GetHighScore(), scoreAt, scoreAt, &at);
+    } else {
+        hud.DrawScore(canvas, GetScore(), GetHighScore(), scoreAt, scoreAt);
+    }
 
     if (current) {
         // A face after a frame without faces is typed from its beginning.

@@ -58,6 +58,15 @@ LocalTime ReadLocalTime()
             static_cast<int>(now.tv_nsec / 1000000)};
 }
 
+LocalTime StreamLocalTime(uint64_t streamNs)
+{
+    const time_t seconds = static_cast<time_t>(streamNs / 1000000000u);
+    tm utc{};
+    gmtime_r(&seconds, &utc);
+    return {utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+            static_cast<int>(streamNs / 1000000u % 1000u)};
+}
+
 CHudText::CHudText()
     : m_power(m_painter), m_score(m_painter), m_profile(m_painter), m_gauge(m_painter), m_localTime(&ReadLocalTime)
 {
@@ -92,9 +101,9 @@ void CHudText::DrawPower(CFrameCanvas& canvas, uint64_t value, bool visible, int
         canvas.DrawText(m_power, x, y, kHudTextColour);
 }
 
-void CHudText::DrawScore(CFrameCanvas& canvas, uint64_t score, uint64_t highScore, int x, int y)
+void CHudText::DrawScore(CFrameCanvas& canvas, uint64_t score, uint64_t highScore, int x, int y, const LocalTime* at)
 {
-    const LocalTime t = m_localTime();
+    const LocalTime t = at ? *at : m_localTime();
     char buffer[192];
     m_score.SetText(Format(buffer, "SCORE %012" PRIu64 "  HIGH-SCORE %012" PRIu64 "    %04d.%02d.%02d %02d:%02d:%02d %03d",
                            score, highScore, t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond));

@@ -29,6 +29,10 @@ struct LocalTime {
 using LocalTimeSource = LocalTime (*)();
 // The wall-clock date and time in the local time zone.
 LocalTime ReadLocalTime();
+// The date and time the score line shows when the effect follows the
+// stream's clock: its time counted from 1970-01-01 00:00:00, so that every
+// render, on any machine and in any time zone, shows the same.
+LocalTime StreamLocalTime(uint64_t streamNs);
 
 class CHudText {
 public:
@@ -48,8 +52,10 @@ public:
     // margin / 2 above the bottom edge of a `width` x `height` frame. A hidden
     // text is laid out (its box is still known) but not drawn.
     void DrawPower(CFrameCanvas& canvas, uint64_t value, bool visible, int width, int height, int margin);
-    // The score line with the time read now, its box's top-left at (x, y).
-    void DrawScore(CFrameCanvas& canvas, uint64_t score, uint64_t highScore, int x, int y);
+    // The score line with the time `at`, or the time read now, its box's
+    // top-left at (x, y).
+    void DrawScore(CFrameCanvas& canvas, uint64_t score, uint64_t highScore, int x, int y,
+                   const LocalTime* at = nullptr);
     // The first `chars` characters of the face's profile, wrapped within
     // `box` and clipped to it. Nothing is drawn for 0 characters.
     void DrawProfile(CFrameCanvas& canvas, const CFaceData& face, uint32_t chars, const PixelRect& box);

@@ -43,7 +43,7 @@ ISoundPlayer& RequireSound(ISoundPlayer* sound)
 }  // namespace
 
 CTransEffectFilter::CTransEffectFilter(const FilterPlatform& platform)
-    : m_clock(platform.clock ? *platform.clock : MonotonicClock::Instance()),
+    : m_clock(platform.clock ? *platform.clock : MonotonicClock::Instance(), m_streamClock),
       m_sound(RequireSound(platform.sound)),
       m_warnings(platform.warnings),
       m_events(platform.events),
@@ -99,6 +99,11 @@ void CTransEffectFilter::Start()
     ReportMissingSounds(files);
     m_faceList.Clear();
     m_faceList.ClearStop();
+    // The clock is taken up here, once per run: the worker learns its pace
+    // before it starts, the frame step at its next frame.
+    const ClockMode mode = GetClockMode();
+    m_faceList.SetStepPaced(mode == ClockMode::Stream);
+    m_newRun.store(static_cast<int>(mode), std::memory_order_release);
     auto worker = std::make_unique<CDetectWorker>(m_faceList, m_warnings);
     // The worker thread reads the cascades itself before its first pass, so
     // that a state change does not wait for them; without a thread they are
@@ -221,12 +226,57 @@ void CTransEffectFilter::BuildWorkImages(int width, int height)
     m_pyramidRoi = cv::Rect();
 }
 
-void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_t stride)
+void CTransEffectFilter::BeginRun(ClockMode mode)
+{
+    // A run starts black, with no face typed, whatever the last run left.
+    m_pPrevGrey = cv::Mat();
+    m_prevFaceCount = 0;
+    m_textClock = 0;
+    m_streamRun = mode == ClockMode::Stream;
+    m_clock.FollowStream(m_streamRun);
+    m_streamClock.Reset();
+    m_passReportMs.reset();
+}
+
+bool CTransEffectFilter::PaceDetection(uint32_t now)
+{
+    const auto reached = [now](uint32_t at) { return static_cast<int32_t>(now - at) >= 0; };
+    bool report = false;
+    if (m_passReportMs && reached(*m_passReportMs)) {
+        // The pass handed over reports on this frame, however long it runs.
+        // Without a thread of its own the worker's passes are run by hand.
+        if (m_startWorker)
+            m_faceList.AwaitPass();
+        m_passDueMs = *m_passReportMs + CDetectWorker::kRestSleepMs;
+        m_passReportMs.reset();
+        report = true;
+    }
+    if (!m_passReportMs && reached(m_passDueMs)) {
+        if (m_startWorker)
+            m_faceList.AwaitPass();
+        if (m_faceList.OfferFrame(m_pFrame))
+            m_passReportMs = now + CDetectWorker::kStreamPassMs;
+    }
+    return report;
+}
+
+void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_t stride, const FrameTime& time)
 {
     if (!pixels || width <= 0 || height <= 0 || stride < static_cast<size_t>(width) * 4)
         throw std::invalid_argument("frame with no pixels, no size or a row stride below 4 * width");
 
-    const uint32_t steps = ConsumeSteps(m_clock.NowMs(), m_lastTick);
+    const int newRun = m_newRun.exchange(kNoNewRun, std::memory_order_acquire);
+    if (newRun != kNoNewRun)
+        BeginRun(static_cast<ClockMode>(newRun));
+    if (m_streamRun)
+        m_streamClock.NextFrame(time.runningNs, time.durationNs);
+    const uint32_t now = m_clock.NowMs();
+    if (newRun != kNoNewRun && m_streamRun) {
+        // Steps and passes are counted from the run's first frame.
+        m_lastTick = now;
+        m_passDueMs = now;
+    }
+    const uint32_t steps = ConsumeSteps(now, m_lastTick);
     if (steps > 0) {
         const uint64_t grown = uint64_t{m_textClock} + uint64_t{steps} * kStepMs;
         m_textClock = static_cast<uint32_t>(std::min<uint64_t>(grown, kTextClockCap));
@@ -237,15 +287,20 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     // A header over the frame's own pixels: every pass works in place.
     m_pFrame = cv::Mat(height, width, CV_8UC4, pixels, stride);
 
-    // The worker gets this frame, shrunk, when it waits for one.
-    m_faceList.OfferFrame(m_pFrame);
+    // The worker gets this frame, shrunk, when it waits for one; following
+    // the stream clock, when a pass is due in its time.
+    bool report = true;
+    if (m_streamRun)
+        report = PaceDetection(now);
+    else
+        m_faceList.OfferFrame(m_pFrame);
 
     // The grey picture of this frame is taken, and the previous one written
     // back tinted, in one pass over the frame. When the worker found a face,
     // the colour picture is kept until it is placed, after tracking: its
     // points are then where the face is now.
     cv::Rect detection;
-    const bool placing = m_faceList.TakeDetection(detection);
+    const bool placing = report && m_faceList.TakeDetection(detection);
     if (placing)
         ToGrey(m_pFrame, m_curGrey);
     else

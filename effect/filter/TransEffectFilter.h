@@ -51,6 +51,16 @@ public:
 };
 
 // The platform services the filter borrows; they must outlive it.
+// Which clock the effect follows: the wall clock of the platform, or the
+// stream's running time (the same frames then come out of every render).
+enum class ClockMode : int { Wall, Stream };
+
+// Where a frame lies in its stream.
+struct FrameTime {
+    std::optional<uint64_t> runningNs;  // none: no timestamp, or outside its segment
+    uint64_t durationNs = 0;            // 0: unknown
+};
+
 struct FilterPlatform {
     IClock* clock = nullptr;
     ISoundPlayer* sound = nullptr;
@@ -98,12 +108,21 @@ public:
     void SetSeed(uint32_t seed) { m_faceList.SetSeed(seed); }
     uint32_t GetSeed() const { return m_faceList.Seed(); }
     // Whether Start() ran without a Stop() since.
+    // The clock of the animation, the typed text, the score line's time and
+    // the detection rhythm. Taken up by Start(): a change while streaming
+    // applies from the next start.
+    void SetClockMode(ClockMode mode) { m_clockMode.store(mode, std::memory_order_relaxed); }
+    ClockMode GetClockMode() const { return m_clockMode.load(std::memory_order_relaxed); }
     bool Started() const;
 
     // Runs the frame step on a BGRx frame in place. `stride` is the length of
     // one row in bytes, at least 4 * width. The frame that leaves holds the
     // grey picture of the previous frame with the overlay drawn over it.
-    void Transform(uint8_t* pixels, int width, int height, size_t stride);
+    // `time` moves the stream clock when the effect follows it. Following
+    // it, the frame step hands a frame to the detection worker when a pass
+    // is due in stream time and waits for that pass kStreamPassMs of stream
+    // time later, so that no frame depends on how fast the worker ran.
+    void Transform(uint8_t* pixels, int width, int height, size_t stride, const FrameTime& time = {});
 
     // Control interface: drops every followed face with the lost sound.
     void ResetFaces();
@@ -170,12 +189,23 @@ private:
     // shown, or null.
     CFaceData* UpdateFaces();
     // Runs the sound and blink stage of the current face (null: none) and
+    // Takes up the clock of a new run, from fresh frame-step state.
+    void BeginRun(ClockMode mode);
+    // Hands frames over and takes the worker's results by the stream clock;
+    // returns whether a posted detection is to be placed on this frame.
+    bool PaceDetection(uint32_t now);
     // returns whether the power text is visible; `shown` receives its value.
     bool PowerStage(CFaceData* current, uint64_t& shown);
     // Overlay (Hud.cpp): texts and gauge.
     void DrawOverlay(CFaceData* current);
 
-    IClock& m_clock;
+    StreamClock m_streamClock;  // moved by the frame step
+    ChosenClock m_clock;        // the platform's clock or m_streamClock, chosen per run
+    std::atomic<ClockMode> m_clockMode{ClockMode::Wall};
+    // The clock mode of a run Start() began and no frame step has taken up
+    // yet, or kNoNewRun.
+    static constexpr int kNoNewRun = -1;
+    std::atomic<int> m_newRun{kNoNewRun};
     ISoundPlayer& m_sound;
     IWarningSink* m_warnings;
     IFaceEventSink* m_events;
@@ -224,6 +254,10 @@ private:
     int m_panelHeight = 0;
     int m_prevFaceCount = 0;
     int m_faceCountNow = 0;  // faces kept by this step
+    // Following the stream clock: the detection rhythm in its time.
+    bool m_streamRun = false;
+    uint32_t m_passDueMs = 0;                // a frame is handed over from then on
+    std::optional<uint32_t> m_passReportMs;  // the pass handed over reports then
 
     // Deletes the overlay's text state where its type is complete.
     struct HudTextDeleter {

@@ -18,6 +18,7 @@ enum {
     PROP_SCORE,
     PROP_SEED,
     PROP_SILENT,
+    PROP_CLOCK,
 };
 
 enum {
@@ -28,11 +29,33 @@ enum {
 #define DEFAULT_DATA_DIR "data"
 #define DEFAULT_SEED 0
 #define DEFAULT_SILENT FALSE
+#define DEFAULT_CLOCK GST_QUELL_FX_CLOCK_WALL
 
 GST_DEBUG_CATEGORY_STATIC(gst_quell_fx_debug);
 #define GST_CAT_DEFAULT gst_quell_fx_debug
 
 #define QUELL_FX_CAPS GST_VIDEO_CAPS_MAKE("BGRx")
+
+// The values of the "clock" property; the same numbers as quell::ClockMode.
+typedef enum {
+    GST_QUELL_FX_CLOCK_WALL = static_cast<int>(quell::ClockMode::Wall),
+    GST_QUELL_FX_CLOCK_STREAM = static_cast<int>(quell::ClockMode::Stream),
+} GstQuellFxClock;
+
+#define GST_TYPE_QUELL_FX_CLOCK (gst_quell_fx_clock_get_type())
+static GType gst_quell_fx_clock_get_type()
+{
+    static gsize type = 0;
+    static const GEnumValue values[] = {
+        {GST_QUELL_FX_CLOCK_WALL, "Wall clock: the effect runs in real time", "wall"},
+        {GST_QUELL_FX_CLOCK_STREAM, "Stream time: the buffers' running time; every render gives the same frames",
+         "stream"},
+        {0, nullptr, nullptr},
+    };
+    if (g_once_init_enter(&type))
+        g_once_init_leave(&type, g_enum_register_static("GstQuellFxClock", values));
+    return static_cast<GType>(type);
+}
 
 static GstStaticPadTemplate sink_template =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(QUELL_FX_CAPS));
@@ -137,6 +160,18 @@ static void gst_quell_fx_class_init(GstQuellFxClass* klass)
                              DEFAULT_SILENT,
                              static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
                                                       GST_PARAM_MUTABLE_PLAYING)));
+    g_object_class_install_property(
+        gobject_class, PROP_CLOCK,
+        g_param_spec_enum(
+            "clock", "Clock",
+            "Clock of the animation, the typed profile, the score line's time and the detection rhythm: wall, the "
+            "real time; stream, the running time of the buffers (a buffer without a timestamp follows the previous "
+            "one after that one's duration, from the buffer or the frame rate), with every detection pass waited "
+            "for, so that the same input gives the same frames however fast it is rendered. Sounds still play in "
+            "real time. Taken up when the element starts",
+            GST_TYPE_QUELL_FX_CLOCK, DEFAULT_CLOCK,
+            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
+    gst_type_mark_as_plugin_api(GST_TYPE_QUELL_FX_CLOCK, static_cast<GstPluginAPIFlags>(0));
 
     // GstQuellFx::reset-faces: drops every followed face, with the lost sound.
     gst_quell_fx_signals[SIGNAL_RESET_FACES] = g_signal_new_class_handler(
@@ -149,7 +184,8 @@ static void gst_quell_fx_class_init(GstQuellFxClass* klass)
         "\"quellfx\" whose string field \"event\" is \"face-found\" (a face is taken up; x, y, width, height: "
         "its rectangle in frame pixels (int); power (guint64); class (int, 0..7); name, origin (string); age (gint64); "
         "height-cm, weight-kg (int)), \"power-reached\" (the count-up has arrived; power, class) or \"face-lost\" "
-        "(the face was dropped, also by reset-faces or on stop)",
+        "(the face was dropped, also by reset-faces or on stop). With clock=stream and a fixed seed the same input "
+        "renders to the same frames, at any speed",
         "Quellvisor developers");
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_add_static_pad_template(element_class, &src_template);
@@ -248,6 +284,9 @@ static void gst_quell_fx_set_property(GObject* object, guint prop_id, const GVal
     case PROP_SILENT:
         filter.SetSilent(g_value_get_boolean(value));
         break;
+    case PROP_CLOCK:
+        filter.SetClockMode(static_cast<quell::ClockMode>(g_value_get_enum(value)));
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
         break;
@@ -273,6 +312,9 @@ static void gst_quell_fx_get_property(GObject* object, guint prop_id, GValue* va
         break;
     case PROP_SILENT:
         g_value_set_boolean(value, filter.Silent());
+        break;
+    case PROP_CLOCK:
+        g_value_set_enum(value, static_cast<int>(filter.GetClockMode()));
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, prop_id, pspec);
@@ -300,6 +342,9 @@ static gboolean gst_quell_fx_start(GstBaseTransform* trans)
 {
     GstQuellFx* self = GST_QUELL_FX(trans);
     GST_DEBUG_OBJECT(self, "start");
+    // Following the stream, every frame must pass the frame step: frames
+    // dropped for lateness would change the frames after them.
+    gst_base_transform_set_qos_enabled(trans, self->state->filter->GetClockMode() != quell::ClockMode::Stream);
     try {
         self->state->ownSound->Open();
         self->state->filter->Start();
@@ -329,6 +374,26 @@ static gboolean gst_quell_fx_set_info(GstVideoFilter* filter, GstCaps*, GstVideo
     return GST_VIDEO_INFO_FORMAT(in_info) == GST_VIDEO_FORMAT_BGRx;
 }
 
+// Where `buffer` lies in the stream: its running time in the current
+// segment, and its duration from the buffer or, without one, the frame rate.
+static quell::FrameTime FrameTimeOf(GstVideoFilter* vfilter, GstBuffer* buffer)
+{
+    quell::FrameTime time;
+    const GstSegment& segment = GST_BASE_TRANSFORM(vfilter)->segment;
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    if (GST_CLOCK_TIME_IS_VALID(pts) && segment.format == GST_FORMAT_TIME) {
+        const guint64 running = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, pts);
+        if (GST_CLOCK_TIME_IS_VALID(running))
+            time.runningNs = running;
+    }
+    const GstVideoInfo& info = vfilter->in_info;
+    if (GST_BUFFER_DURATION_IS_VALID(buffer))
+        time.durationNs = GST_BUFFER_DURATION(buffer);
+    else if (GST_VIDEO_INFO_FPS_N(&info) > 0 && GST_VIDEO_INFO_FPS_D(&info) > 0)
+        time.durationNs = gst_util_uint64_scale_int(GST_SECOND, GST_VIDEO_INFO_FPS_D(&info), GST_VIDEO_INFO_FPS_N(&info));
+    return time;
+}
+
 static GstFlowReturn gst_quell_fx_transform_frame_ip(GstVideoFilter* vfilter, GstVideoFrame* frame)
 {
     GstQuellFx* self = GST_QUELL_FX(vfilter);
@@ -339,7 +404,8 @@ static GstFlowReturn gst_quell_fx_transform_frame_ip(GstVideoFilter* vfilter, Gs
     try {
         if (stride <= 0)
             throw std::invalid_argument("bottom-up or empty rows are not supported");
-        self->state->filter->Transform(pixels, width, height, static_cast<size_t>(stride));
+        self->state->filter->Transform(pixels, width, height, static_cast<size_t>(stride),
+                                       FrameTimeOf(vfilter, frame->buffer));
     } catch (const std::exception& e) {
         // A failed frame step leaves this frame as it came and the stream
         // goes on; the next frame tries again.
@@ -376,6 +442,7 @@ void SetElementPlatformForTesting(GstElement* element, IClock* clock, ISoundPlay
     const uint64_t highScore = state.filter->GetHighScore();
     const uint32_t seed = state.filter->GetSeed();
     const bool silent = state.filter->Silent();
+    const quell::ClockMode clockMode = state.filter->GetClockMode();
     const bool started = state.filter->Started();
     state.filter.reset();
     state.filter = MakeFilter(state, clock, sound ? sound : state.ownSound.get(), calendarSeconds);
@@ -383,6 +450,7 @@ void SetElementPlatformForTesting(GstElement* element, IClock* clock, ISoundPlay
     state.filter->SetHighScore(highScore);
     state.filter->SetSeed(seed);
     state.filter->SetSilent(silent);
+    state.filter->SetClockMode(clockMode);
     if (started)
         state.filter->Start();
 }

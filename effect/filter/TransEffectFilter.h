@@ -50,7 +50,6 @@ public:
     virtual void OnFaceEvent(const FaceEvent& event) = 0;
 };
 
-// The platform services the filter borrows; they must outlive it.
 // Which clock the effect follows: the wall clock of the platform, or the
 // stream's running time (the same frames then come out of every render).
 enum class ClockMode : int { Wall, Stream };
@@ -61,6 +60,7 @@ struct FrameTime {
     uint64_t durationNs = 0;            // 0: unknown
 };
 
+// The platform services the filter borrows; they must outlive it.
 struct FilterPlatform {
     IClock* clock = nullptr;
     ISoundPlayer* sound = nullptr;
@@ -107,12 +107,12 @@ public:
     // 0 seeds them from the calendar time.
     void SetSeed(uint32_t seed) { m_faceList.SetSeed(seed); }
     uint32_t GetSeed() const { return m_faceList.Seed(); }
-    // Whether Start() ran without a Stop() since.
     // The clock of the animation, the typed text, the score line's time and
     // the detection rhythm. Taken up by Start(): a change while streaming
     // applies from the next start.
     void SetClockMode(ClockMode mode) { m_clockMode.store(mode, std::memory_order_relaxed); }
     ClockMode GetClockMode() const { return m_clockMode.load(std::memory_order_relaxed); }
+    // Whether Start() ran without a Stop() since.
     bool Started() const;
 
     // Runs the frame step on a BGRx frame in place. `stride` is the length of
@@ -188,12 +188,12 @@ private:
     // lost faces, keeps the scores; returns the face whose measurement is
     // shown, or null.
     CFaceData* UpdateFaces();
-    // Runs the sound and blink stage of the current face (null: none) and
     // Takes up the clock of a new run, from fresh frame-step state.
     void BeginRun(ClockMode mode);
     // Hands frames over and takes the worker's results by the stream clock;
     // returns whether a posted detection is to be placed on this frame.
     bool PaceDetection(uint32_t now);
+    // Runs the sound and blink stage of the current face (null: none) and
     // returns whether the power text is visible; `shown` receives its value.
     bool PowerStage(CFaceData* current, uint64_t& shown);
     // Overlay (Hud.cpp): texts and gauge.
@@ -250,14 +250,14 @@ private:
     bool m_wholeFramePyramids = false;
     std::vector<CFaceData*> m_stepFaces;  // the faces of this step
     uint32_t m_lastTick;
-    uint32_t m_textClock = 0;
-    int m_panelHeight = 0;
-    int m_prevFaceCount = 0;
-    int m_faceCountNow = 0;  // faces kept by this step
     // Following the stream clock: the detection rhythm in its time.
     bool m_streamRun = false;
     uint32_t m_passDueMs = 0;                // a frame is handed over from then on
     std::optional<uint32_t> m_passReportMs;  // the pass handed over reports then
+    uint32_t m_textClock = 0;
+    int m_panelHeight = 0;
+    int m_prevFaceCount = 0;
+    int m_faceCountNow = 0;  // faces kept by this step
 
     // Deletes the overlay's text state where its type is complete.
     struct HudTextDeleter {

@@ -10,6 +10,7 @@
 //   bench_frame_step [frames per size]
 #include "filter/HudText.h"
 #include "filter/PanelMask.h"
+#include "filter/RowTeam.h"
 #include "filter/TransEffectFilter.h"
 #include "support/FilterRig.h"
 #include "support/Scene.h"
@@ -43,6 +44,8 @@ struct Result {
     double stepMs;
     double convertShadeMs;    // cvtColor grey to BGRx, then the shade pass
     double writeBackShadeMs;  // the tinted write-back, then the shade pass
+    double fusedMs;           // grey and write-back in one pass, one thread
+    double fusedTeamMs;       // the same, rows shared with a helper thread
     int points;
     size_t profileShown;
     size_t profileLength;
@@ -81,10 +84,12 @@ Result Measure(const quell::test::Scene& scene, cv::Size size, int frames)
     // From here on the worker runs no pass: the frame it was last handed
     // stays in its slot and no frame is shrunk for it. Detection is not
     // timed here.
-    std::vector<double> steps, floors, converts, writeBacks;
-    cv::Mat grey;
+    std::vector<double> steps, floors, converts, writeBacks, fused, fusedTeam;
+    cv::Mat grey, curGrey;
     quell::CPanelMask panel;
     panel.Build(size.width, size.height, size.height / 8);
+    quell::CRowTeam team;
+    team.Start();
     for (int k = 0; k < frames; ++k) {
         steps.push_back(step(i++));
 
@@ -103,6 +108,16 @@ Result Measure(const quell::test::Scene& scene, cv::Size size, int frames)
         panel.WriteBack(grey, frame);
         panel.Shade(frame);
         writeBacks.push_back(Ms(Clock::now() - start));
+
+        clip[k % clip.size()].copyTo(frame);
+        start = Clock::now();
+        panel.GreyAndWriteBack(frame, curGrey, grey);
+        fused.push_back(Ms(Clock::now() - start));
+
+        clip[k % clip.size()].copyTo(frame);
+        start = Clock::now();
+        panel.GreyAndWriteBack(frame, curGrey, grey, &team);
+        fusedTeam.push_back(Ms(Clock::now() - start));
     }
     int points = -1;
     filter.Faces().WithFaces([&](auto& faces) { points = faces.empty() ? -1 : faces.back()->m_pointCount; });
@@ -110,6 +125,8 @@ Result Measure(const quell::test::Scene& scene, cv::Size size, int frames)
             Median(steps),
             Median(converts),
             Median(writeBacks),
+            Median(fused),
+            Median(fusedTeam),
             points,
             filter.Hud().ProfileLayout().Text().size(),
             filter.Hud().ProfileText().size()};
@@ -142,13 +159,13 @@ int main(int argc, char** argv)
     }
     std::printf("frame step with the overlay and one face, profile text on; median of %d frames (single thread)\n",
                 frames);
-    std::printf("%-10s %9s %9s %7s %12s %12s %7s %9s\n", "size", "floor ms", "step ms", "ratio", "cvt+shade ms",
-                "wb+shade ms", "points", "profile");
+    std::printf("%-10s %9s %9s %7s %12s %12s %9s %10s %7s %9s\n", "size", "floor ms", "step ms", "ratio",
+                "cvt+shade ms", "wb+shade ms", "fused ms", "+helper ms", "points", "profile");
     for (const cv::Size size : {cv::Size(640, 480), cv::Size(1280, 720), cv::Size(1920, 1080), cv::Size(3840, 2160)}) {
         const Result r = Measure(scene, size, frames);
-        std::printf("%4dx%-5d %9.3f %9.3f %7.2f %12.3f %12.3f %7d %4zu/%-4zu\n", size.width, size.height, r.floorMs,
-                    r.stepMs, r.stepMs / r.floorMs, r.convertShadeMs, r.writeBackShadeMs, r.points, r.profileShown,
-                    r.profileLength);
+        std::printf("%4dx%-5d %9.3f %9.3f %7.2f %12.3f %12.3f %9.3f %10.3f %7d %4zu/%-4zu\n", size.width,
+                    size.height, r.floorMs, r.stepMs, r.stepMs / r.floorMs, r.convertShadeMs, r.writeBackShadeMs,
+                    r.fusedMs, r.fusedTeamMs, r.points, r.profileShown, r.profileLength);
     }
     std::printf("detection pass on the 320-wide copy of a 640x480 frame (worker thread): %.2f ms, median of 20\n",
                 DetectionPassMs(scene, 20));

@@ -11,6 +11,8 @@
 
 namespace quell {
 
+class CRowTeam;
+
 class CPanelMask {
 public:
     // Draws the panel for a `width` x `height` frame whose panel is
@@ -27,8 +29,10 @@ public:
     // Both passes of the frame step over the frame in one, row by row while
     // the row is in the cache: takes the frame's grey picture into
     // `curGrey`, then writes `prevGrey` back into the frame as WriteBack()
-    // does. `curGrey` is made the frame's size if it is not.
-    void GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Mat& prevGrey) const;
+    // does. `curGrey` is made the frame's size if it is not. With a running
+    // `team` the rows are shared between the calling thread and its helper.
+    void GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Mat& prevGrey,
+                          CRowTeam* team = nullptr) const;
     // Inside the panel: blue and red 0, green trunc(0.4 * green), the fourth
     // byte kept.
     void Shade(cv::Mat& frame) const;

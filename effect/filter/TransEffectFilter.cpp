@@ -120,6 +120,7 @@ void CTransEffectFilter::Start()
     if (m_startWorker) {
         CDetectWorker* w = m_worker.get();
         m_detectThread = std::thread([w] { w->Run(); });
+        m_rowTeam.Start();
     }
 }
 
@@ -132,6 +133,7 @@ void CTransEffectFilter::Stop()
     m_faceList.RequestStop();
     if (m_detectThread.joinable())
         m_detectThread.join();
+    m_rowTeam.Stop();
     std::unique_ptr<CDetectWorker> worker;
     {
         std::lock_guard lock(m_settingsLock);
@@ -304,7 +306,7 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     if (placing)
         ToGrey(m_pFrame, m_curGrey);
     else
-        m_panel.GreyAndWriteBack(m_pFrame, m_curGrey, m_pPrevGrey);
+        m_panel.GreyAndWriteBack(m_pFrame, m_curGrey, m_pPrevGrey, &m_rowTeam);
 
     m_faceList.Snapshot(m_stepFaces);
     TrackFaces(m_curGrey);

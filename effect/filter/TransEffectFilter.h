@@ -5,6 +5,7 @@
 #include "faces/FaceList.h"
 #include "faces/FlowPyramid.h"
 #include "filter/PanelMask.h"
+#include "filter/RowTeam.h"
 #include "platform/Clock.h"
 #include "platform/ISoundPlayer.h"
 
@@ -233,6 +234,9 @@ private:
     bool m_started = false;  // guarded by m_settingsLock
     std::unique_ptr<CDetectWorker> m_worker;
     std::thread m_detectThread;
+    // Shares the frame's grey and write-back pass with the streaming thread
+    // between Start() and Stop().
+    CRowTeam m_rowTeam;
 
     CFaceList m_faceList;
     std::atomic<uint64_t> m_score{0};

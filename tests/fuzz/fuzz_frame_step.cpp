@@ -7,7 +7,7 @@
 // AddressSanitizer sees a step reading or writing past the last pixel; the
 // row padding is filled with a marker that the step must leave alone. The
 // pixels of one input are bounded (kPixelBudget), so that the fuzzer keeps
-// going: a frame of 4096 x 4096 is the one frame of its input.
+// going.
 #include "FuzzSupport.h"
 
 #include "faces/DetectWorker.h"
@@ -23,8 +23,11 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -33,9 +36,11 @@
 namespace quell {
 namespace {
 
-constexpr int kMaxSide = 4096;
-// Pixels stepped per input, over all its frames: one 4096 x 4096 frame.
-constexpr std::size_t kPixelBudget = std::size_t{kMaxSide} * kMaxSide;
+constexpr int kMaxSideBits = 12;  // sides up to 4096
+// The largest frame of most inputs, and the pixels stepped per input over
+// all its frames; a full-size frame is the one frame of its input.
+constexpr double kFramePixels = 1 << 20;
+constexpr std::size_t kPixelBudget = std::size_t{1} << 21;
 constexpr int kMaxFrames = 8;
 constexpr int kMaxPadding = 67;
 constexpr std::uint8_t kPaddingMarker = 0xA5;
@@ -95,6 +100,8 @@ struct Rig {
         filter->SetSeed(0);
     }
 
+    // QUELL_FUZZ_VERBOSE=1 prints what each input asks for.
+    const bool verbose = std::getenv("QUELL_FUZZ_VERBOSE") != nullptr;
     ManualClock clock{1000};
     CNullSound sound;
     CFailOnWarning warnings;
@@ -230,8 +237,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rig.Reset();
     FuzzedDataProvider input(data, size);
 
-    const int width = input.ConsumeIntegralInRange(1, kMaxSide);
-    const int height = input.ConsumeIntegralInRange(1, kMaxSide);
+    // Sides spread evenly over their bit lengths, so that most inputs are
+    // small and quick; a frame beyond kFramePixels keeps its shape but is
+    // shrunk to that size unless the input asks for the full size.
+    int width = input.ConsumeIntegralInRange(1, 1 << input.ConsumeIntegralInRange(0, kMaxSideBits));
+    int height = input.ConsumeIntegralInRange(1, 1 << input.ConsumeIntegralInRange(0, kMaxSideBits));
+    const bool fullSize = input.ConsumeIntegral<std::uint8_t>() == 0xFF;
+    if (!fullSize && static_cast<double>(width) * height > kFramePixels) {
+        const double shrink = std::sqrt(kFramePixels / (static_cast<double>(width) * height));
+        width = std::max(1, static_cast<int>(width * shrink));
+        height = std::max(1, static_cast<int>(height * shrink));
+    }
     const std::size_t stride = std::size_t{4} * static_cast<std::size_t>(width) +
                                input.ConsumeIntegralInRange<std::size_t>(0, kMaxPadding);
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -275,6 +291,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (background.pattern.empty())
         background.pattern = {0x10, 0x80, 0xF0, 0x00, 0x55};
 
+    if (rig.verbose) {
+        std::fprintf(stderr, "%dx%d stride %zu, %d frames, fill %d, face %d at %.1f,%.1f scale %.3f moving %d,%d\n", width,
+                     height, stride, frames, static_cast<int>(background.fill), face ? 1 : 0, x, y, scale, dx, dy);
+    }
+
     Frame frame(width, height, stride);
     for (int i = 0; i < frames; ++i) {
         frame.MarkPadding();
@@ -290,6 +311,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rig.clock.Advance(plans[static_cast<std::size_t>(i)].advanceMs);
         if (plans[static_cast<std::size_t>(i)].detect)
             rig.worker->RunPass(0, 0);
+        if (rig.verbose)
+            std::fprintf(stderr, "  frame %d: %zu faces\n", i, rig.filter->FaceCount());
         if (plans[static_cast<std::size_t>(i)].reset)
             rig.filter->ResetFaces();
     }

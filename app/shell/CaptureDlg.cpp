@@ -130,6 +130,11 @@ bool CCaptureDlg::Initialise()
 
     // Make the plugin beside the program known, at every start.
     gst_registry_scan_path(gst_registry_get(), m_programFolder.c_str());
+    // An installed program finds the plugin installed with it, also under a
+    // prefix whose plugin folder GStreamer does not search by itself.
+    const std::string installedPlugins = m_programFolder + "/" QUELL_PROGRAM_TO_PLUGINS;
+    if (g_file_test(installedPlugins.c_str(), G_FILE_TEST_IS_DIR))
+        gst_registry_scan_path(gst_registry_get(), installedPlugins.c_str());
 
     show();
     SetClientSize(m_settings.windowWidth, m_settings.windowHeight);

@@ -217,7 +217,8 @@ bool CCaptureGraph::BuildCaptureGraph(bool reuseCamera, bool reuseFormat, bool r
     m_pVideoRenderer = Adopt(m_host.CreateVideoRenderer());
 
     bool cameraChanged = false;
-    if (!m_devices.SelectCamera(reuseCamera, cameraChanged, m_settings.cameraName, m_pCameraFilter))
+    if (!m_devices.SelectCamera(reuseCamera, cameraChanged, m_settings.cameraName, m_pCameraFilter,
+                                &m_settings.cameraId))
         return false;
     if (!AddNamed(m_pCameraFilter.get(), "Capture Filter"))
         prompts.ShowMessage("ERROR: AddFilter");
@@ -779,6 +780,16 @@ void CCaptureGraph::HandlePipelineError()
         m_highScore = FetchHighScore();
     ReleaseGraph(fileFailed);
     m_host.Prompts().ShowMessage(text);
+}
+
+void CCaptureGraph::ReportCameraLost()
+{
+    if (!m_pipeline)
+        return;
+    if (m_pEffectFilter && m_run->hasControl)
+        m_highScore = FetchHighScore();
+    ReleaseGraph(false);
+    m_host.Prompts().ShowMessage(kCameraLost);
 }
 
 std::int64_t CCaptureGraph::FetchHighScore() const

@@ -40,6 +40,11 @@ public:
     // asked, takes the camera's own format) before it is connected.
     bool SetupCameraFormat(bool reuseFormat);
 
+    // The camera in use went away (the device monitor said so): as after a
+    // camera's error, a recording is completed, the pipeline released with
+    // its high score kept, and the user told. Nothing without a pipeline.
+    void ReportCameraLost();
+
     // The effect element's running high score, or the main window's when
     // there is no effect element.
     std::int64_t FetchHighScore() const;

@@ -2,6 +2,7 @@
 #include "graph/DeviceChoice.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace quell {
@@ -13,6 +14,17 @@ constexpr const char* kMsgNoCamera = "映像入力デバイスが見つかりま
 constexpr const char* kMsgNoCameraName = "映像入力デバイスの名前を読み取れませんでした。";
 constexpr const char* kMsgCreateFailed = "ERROR: BindToObject";
 
+// Device properties that name one device while it stays where it is plugged
+// in, best first: the USB port (the same after a replug into the same port,
+// different for twins), the device node, and last a serial, which twins of
+// a cheap make often share.
+constexpr const char* kStableIdKeys[] = {"api.v4l2.cap.bus_info", "device.bus_path", "device.path",
+                                         "api.v4l2.path",         "object.path",     "device.serial"};
+
+struct GstStructureFree {
+    void operator()(GstStructure* structure) const { gst_structure_free(structure); }
+};
+
 // The devices of one class with their names as read (not yet numbered).
 struct DeviceList {
     bool ok = true;          // false: the monitor could not start
@@ -21,25 +33,47 @@ struct DeviceList {
     std::vector<GstRef<GstDevice>> devices;  // in step with names
 };
 
-DeviceList ReadDevices(const char* deviceClass)
+// The devices of `deviceClass` among those of a monitor that runs anyway
+// (the camera watch's, which lists every class the program uses).
+GList* RunningDevices(GstDeviceMonitor* running, const char* deviceClass)
+{
+    GList* kept = nullptr;
+    GList* devices = gst_device_monitor_get_devices(running);
+    for (GList* item = devices; item; item = item->next) {
+        if (gst_device_has_classes(GST_DEVICE(item->data), deviceClass))
+            kept = g_list_prepend(kept, item->data);
+        else
+            gst_object_unref(item->data);
+    }
+    g_list_free(devices);
+    return g_list_reverse(kept);
+}
+
+// Lists through `running` when given, else through a monitor of its own.
+DeviceList ReadDevices(const char* deviceClass, GstDeviceMonitor* running)
 {
     DeviceList list;
-    GstRef<GstDeviceMonitor> monitor(gst_device_monitor_new());  // full reference already
-    gst_device_monitor_add_filter(monitor.get(), deviceClass, nullptr);
+    GList* devices = nullptr;
+    if (running) {
+        devices = RunningDevices(running, deviceClass);
+    } else {
+        GstRef<GstDeviceMonitor> monitor(gst_device_monitor_new());  // full reference already
+        gst_device_monitor_add_filter(monitor.get(), deviceClass, nullptr);
 
-    // No provider for the class at all is the same as no device of it; only
-    // providers that exist but cannot start make the listing itself fail.
-    gchar** providers = gst_device_monitor_get_providers(monitor.get());
-    const bool anyProvider = providers && providers[0];
-    g_strfreev(providers);
-    if (!anyProvider)
-        return list;
-    if (!gst_device_monitor_start(monitor.get())) {
-        list.ok = false;
-        return list;
+        // No provider for the class at all is the same as no device of it; only
+        // providers that exist but cannot start make the listing itself fail.
+        gchar** providers = gst_device_monitor_get_providers(monitor.get());
+        const bool anyProvider = providers && providers[0];
+        g_strfreev(providers);
+        if (!anyProvider)
+            return list;
+        if (!gst_device_monitor_start(monitor.get())) {
+            list.ok = false;
+            return list;
+        }
+        devices = gst_device_monitor_get_devices(monitor.get());
+        gst_device_monitor_stop(monitor.get());
     }
-    GList* devices = gst_device_monitor_get_devices(monitor.get());
-    gst_device_monitor_stop(monitor.get());
 
     for (GList* item = devices; item; item = item->next) {
         GstRef<GstDevice> device(GST_DEVICE(item->data));  // takes the list's reference
@@ -75,7 +109,52 @@ bool ValidSelection(int selection, std::size_t count)
     return selection >= 0 && static_cast<std::size_t>(selection) < count;
 }
 
+// True when `saved` names a device of the model `name`: the name itself or
+// the name with the number that twins get ("Cam (2)").
+bool SameModel(const std::string& name, const std::string& saved)
+{
+    if (saved == name)
+        return true;
+    const std::string prefix = name + " (";
+    if (saved.size() < prefix.size() + 2 || saved.compare(0, prefix.size(), prefix) != 0 || saved.back() != ')')
+        return false;
+    const std::string number = saved.substr(prefix.size(), saved.size() - prefix.size() - 1);
+    return std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The one listed device of the saved name's model that has the stable id
+// `id`; -1 when there is none, or several (an id twins share tells nothing).
+int FindById(const DeviceList& list, const std::string& savedName, const std::string& id)
+{
+    if (id.empty())
+        return -1;
+    int found = -1;
+    for (std::size_t i = 0; i < list.names.size(); ++i) {
+        if (!SameModel(list.names[i], savedName) || StableDeviceId(list.devices[i].get()) != id)
+            continue;
+        if (found >= 0)
+            return -1;
+        found = static_cast<int>(i);
+    }
+    return found;
+}
+
 }  // namespace
+
+std::string StableDeviceId(GstDevice* device)
+{
+    if (!device)
+        return {};
+    const std::unique_ptr<GstStructure, GstStructureFree> properties(gst_device_get_properties(device));
+    if (!properties)
+        return {};
+    for (const char* key : kStableIdKeys) {
+        const gchar* value = gst_structure_get_string(properties.get(), key);
+        if (value && value[0] != '\0')
+            return value;
+    }
+    return {};
+}
 
 std::vector<std::string> NumberDuplicateNames(const std::vector<std::string>& names)
 {
@@ -92,7 +171,7 @@ std::vector<std::string> NumberDuplicateNames(const std::vector<std::string>& na
 
 std::vector<ListedDevice> ListDevices(const char* deviceClass, bool& ok)
 {
-    DeviceList list = ReadDevices(deviceClass);
+    DeviceList list = ReadDevices(deviceClass, nullptr);
     ok = list.ok;
     const std::vector<std::string> names = NumberDuplicateNames(list.names);
     std::vector<ListedDevice> listed;
@@ -102,13 +181,30 @@ std::vector<ListedDevice> ListDevices(const char* deviceClass, bool& ok)
     return listed;
 }
 
+void CDeviceChooser::ListThrough(GstDeviceMonitor* monitor)
+{
+    m_monitor = Share(monitor);
+}
+
+std::string CDeviceChooser::ListedCameraName(GstDevice* device)
+{
+    const DeviceList list = ReadDevices("Video/Source", m_monitor.get());
+    const std::vector<std::string> names = NumberDuplicateNames(list.names);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (list.devices[i].get() == device)
+            return names[i];
+    }
+    return {};
+}
+
 bool CDeviceChooser::SelectCamera(bool reuseCamera, bool& cameraChanged, std::string& cameraName,
-                                  GstRef<GstElement>& camera)
+                                  GstRef<GstElement>& camera, std::string* cameraId)
 {
     cameraChanged = false;
     int found = -1;
+    m_chosenCamera.reset();
 
-    DeviceList list = ReadDevices("Video/Source");
+    DeviceList list = ReadDevices("Video/Source", m_monitor.get());
     if (!list.ok) {
         m_prompts.ShowMessage(kMsgNoEnumerator);
         return false;
@@ -126,11 +222,22 @@ bool CDeviceChooser::SelectCamera(bool reuseCamera, bool& cameraChanged, std::st
 
     const std::vector<std::string> names = NumberDuplicateNames(list.names);
     found = FindName(names, cameraName);
+    // The saved id wins over the name: unplugging the first of two twins
+    // renames the second from "Cam (2)" to "Cam", and after a replug the
+    // numbers follow the order in which the devices are listed.
+    if (cameraId) {
+        const int byId = FindById(list, cameraName, *cameraId);
+        if (byId >= 0)
+            found = byId;
+    }
     if (reuseCamera && found == -1)
         cameraChanged = true;
 
     if (found == -1 || !reuseCamera) {
-        if (names.size() == 1) {
+        if (m_askNothing) {
+            if (found == -1)
+                return false;
+        } else if (names.size() == 1) {
             found = 0;
         } else {
             // The camera choice cannot be cancelled: it is asked again until
@@ -143,8 +250,12 @@ bool CDeviceChooser::SelectCamera(bool reuseCamera, bool& cameraChanged, std::st
         }
     }
 
-    CreateElement(m_prompts, list.devices[static_cast<std::size_t>(found)].get(), "Capture Filter", camera);
+    GstDevice* device = list.devices[static_cast<std::size_t>(found)].get();
+    CreateElement(m_prompts, device, "Capture Filter", camera);
     cameraName = names[static_cast<std::size_t>(found)];
+    if (cameraId)
+        *cameraId = StableDeviceId(device);
+    m_chosenCamera = Share(device);
     return true;
 }
 
@@ -152,7 +263,7 @@ bool CDeviceChooser::SelectAudioDevice(bool reuseAudio, std::string& audioName, 
 {
     int found = -1;
 
-    DeviceList list = ReadDevices("Audio/Source");
+    DeviceList list = ReadDevices("Audio/Source", m_monitor.get());
     if (!list.ok) {
         m_prompts.ShowMessage(kMsgNoEnumerator);
         return false;
@@ -171,7 +282,14 @@ bool CDeviceChooser::SelectAudioDevice(bool reuseAudio, std::string& audioName, 
     const std::vector<std::string> names = NumberDuplicateNames(raw);
     found = FindName(names, audioName);
 
-    if (found == -1 || !reuseAudio) {
+    if (m_askNothing) {
+        // A rebuild nobody asked for goes without sound rather than ask; the
+        // saved name stays for the day the device is back.
+        if (found == -1) {
+            audio.reset();
+            return true;
+        }
+    } else if (found == -1 || !reuseAudio) {
         if (names.size() == 1) {
             found = 0;
         } else {

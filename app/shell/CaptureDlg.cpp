@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QString>
+#include <QTimer>
 
 #include <gst/gst.h>
 
@@ -32,6 +33,10 @@ static void InitIconResources()
 namespace quell {
 
 namespace {
+
+// How long a camera that came back is left to settle before the pipeline
+// is rebuilt with it: its microphone and its device nodes arrive apart.
+constexpr int kCameraSettleMs = 1000;
 
 struct MenuItem {
     const char* text;  // nullptr: separator
@@ -86,6 +91,12 @@ CCaptureDlg::CCaptureDlg(const std::string& programFolder, const StoragePlaces& 
     m_startupDialog->SetProgramPath(QCoreApplication::applicationFilePath().toStdString());
     m_devices = std::make_unique<CDeviceChooser>(*m_prompts);
     m_graph = std::make_unique<CCaptureGraph>(*this, *m_devices, m_settings, m_highScore);
+    m_watch = std::make_unique<CCameraWatch>([this] { OnCameraRemoved(); },
+                                             [this](GstDevice* device) { OnCameraBack(device); });
+    m_cameraReturn = new QTimer(this);
+    m_cameraReturn->setSingleShot(true);
+    m_cameraReturn->setInterval(kCameraSettleMs);
+    connect(m_cameraReturn, &QTimer::timeout, this, [this] { ReturnCamera(); });
 }
 
 CCaptureDlg::~CCaptureDlg()
@@ -143,8 +154,12 @@ bool CCaptureDlg::Initialise()
     m_tray = std::make_unique<CTrayIcon>(*this, windowIcon(), [this](int command) { OnCommand(command); });
     m_tray->Add();
 
+    // Watching starts before the first choice, which lists through the
+    // watch's monitor: both see the same devices.
+    if (m_watch->Start())
+        m_devices->ListThrough(m_watch->Monitor());
     const bool reuse = !m_settings.cameraName.empty();
-    if (!m_graph->BuildCaptureGraph(reuse, reuse, reuse, m_recording)) {
+    if (!Rebuild(reuse, reuse, reuse)) {
         if (m_prompts->AskYesNo("エラーが発生したのでアプリケーションを終了します。\n"
                                 "前回の設定ファイル「setup.ini」を削除しますか？")) {
             std::remove(m_places.settingsFile.c_str());
@@ -201,9 +216,60 @@ std::string CCaptureDlg::VideoFolder()
     return m_places.videoFolder;
 }
 
-void CCaptureDlg::Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio)
+bool CCaptureDlg::Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio)
 {
-    m_graph->BuildCaptureGraph(reuseCamera, reuseFormat, reuseAudio, m_recording);
+    ++m_graphBusy;
+    const bool built = m_graph->BuildCaptureGraph(reuseCamera, reuseFormat, reuseAudio, m_recording);
+    --m_graphBusy;
+    // The camera of a complete build is watched. After a failed one no
+    // camera is in use, but a camera that went away is still awaited.
+    if (m_watch && built)
+        m_watch->Watch(m_devices->ChosenCamera());
+    else if (m_watch && !m_watch->CameraAway())
+        m_watch->Watch(nullptr);
+    return built;
+}
+
+// The camera in use went away: a recording is completed, the pipeline
+// released and the user told once (not again when the camera's own error
+// said it first); the window stays, with the waiting picture.
+void CCaptureDlg::OnCameraRemoved()
+{
+    ++m_graphBusy;
+    m_graph->ReportCameraLost();
+    --m_graphBusy;
+    m_video->ClearFrame();
+}
+
+void CCaptureDlg::OnCameraBack(GstDevice* device)
+{
+    // A later arrival restarts the wait and wins.
+    m_returningCamera = Share(device);
+    m_cameraReturn->start();
+}
+
+// A camera of the lost one's name is back: the pipeline is built again
+// with that very device, asking nothing, and a recording goes on in a new
+// file.
+void CCaptureDlg::ReturnCamera()
+{
+    if (m_graphBusy > 0) {
+        // Inside a build's dialog or a message: once that is over.
+        m_cameraReturn->start();
+        return;
+    }
+    const GstRef<GstDevice> device = std::move(m_returningCamera);
+    if (!device || m_shutDown || !CameraAway())
+        return;
+    // Its name now, numbered among its twins; none when it went again.
+    const std::string name = m_devices->ListedCameraName(device.get());
+    if (name.empty())
+        return;
+    m_settings.cameraName = name;
+    m_settings.cameraId = StableDeviceId(device.get());
+    m_devices->SetAskNothing(true);
+    Rebuild(true, true, true);
+    m_devices->SetAskNothing(false);
 }
 
 void CCaptureDlg::OnCommand(int command)
@@ -395,6 +461,9 @@ void CCaptureDlg::Shutdown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    m_cameraReturn->stop();
+    m_devices->ListThrough(nullptr);
+    m_watch.reset();
     // The high score, then the settings, then the pipeline (which finishes a
     // running recording).
     if (m_graph->Built()) {

@@ -2,6 +2,7 @@
 // the live video; it owns the settings, the high score and the pipeline.
 #pragma once
 
+#include "graph/CameraWatch.h"
 #include "graph/CaptureGraph.h"
 #include "graph/DeviceChoice.h"
 #include "graph/GraphHost.h"
@@ -16,6 +17,7 @@
 #include <string>
 
 class QAction;
+class QTimer;
 
 namespace quell {
 
@@ -61,6 +63,8 @@ public:
     CVideoWidget& Video() { return *m_video; }
     QAction* ActionFor(int command) const;
     CTrayIcon* Tray() const { return m_tray.get(); }
+    // The camera in use went away and has not been replaced yet.
+    bool CameraAway() const { return m_watch && m_watch->CameraAway(); }
     CStartupSetupDialog& StartupDialog() { return *m_startupDialog; }
 
     // What a key press does in the main window: every key is taken here, so
@@ -77,7 +81,10 @@ protected:
 
 private:
     void BuildMenu();
-    void Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio);
+    bool Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio);
+    void OnCameraRemoved();
+    void OnCameraBack(GstDevice* device);
+    void ReturnCamera();
     void ShowCurrentSettings();
     void RunStartupSettings();
     void Shutdown();
@@ -97,6 +104,12 @@ private:
     CVideoWidget* m_video;
     std::unique_ptr<CDeviceChooser> m_devices;
     std::unique_ptr<CCaptureGraph> m_graph;
+    // Cameras coming and going; a camera of the lost one's name is taken
+    // up once the timer has let the device settle (its microphone too).
+    std::unique_ptr<CCameraWatch> m_watch;
+    QTimer* m_cameraReturn = nullptr;  // child of the window
+    GstRef<GstDevice> m_returningCamera;
+    int m_graphBusy = 0;  // inside a build or its messages: no rebuild now
     std::unique_ptr<CTrayIcon> m_tray;
     // Keeps its seconds and check state for the window's whole life.
     std::unique_ptr<CStartupSetupDialog> m_startupDialog;

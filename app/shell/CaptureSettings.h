@@ -8,6 +8,7 @@ namespace quell {
 
 struct CaptureSettings {
     std::string cameraName;            // DEVICE/CAM_SELECT, numbered display name
+    std::string cameraId;              // DEVICE/CAM_ID, the camera's stable id (port, path or serial), may be empty
     std::string audioName;             // DEVICE/AUDIO_SELECT, or "録音なし"
     std::int32_t width = 640;          // DEVICE/WIDTH, capture size
     std::int32_t height = 480;         // DEVICE/HEIGHT

@@ -161,6 +161,7 @@ void LoadSettings(const std::string& file, CaptureSettings& settings)
 
     const CaptureSettings defaults;
     settings.cameraName = ReadString(ini, kDevice, "CAM_SELECT", defaults.cameraName);
+    settings.cameraId = ReadString(ini, kDevice, "CAM_ID", defaults.cameraId);
     settings.audioName = ReadString(ini, kDevice, "AUDIO_SELECT", defaults.audioName);
     settings.width = ReadInt(ini, kDevice, "WIDTH", defaults.width);
     settings.height = ReadInt(ini, kDevice, "HEIGHT", defaults.height);
@@ -180,6 +181,10 @@ bool SaveSettings(const std::string& file, const CaptureSettings& settings, std:
         return false;
 
     ini.SetValue(kDevice, "CAM_SELECT", settings.cameraName);
+    // Our own key beside the numbered name; a camera without an id leaves a
+    // file without the key as it is, and empties an id left by another.
+    if (!settings.cameraId.empty() || ini.Value(kDevice, "CAM_ID"))
+        ini.SetValue(kDevice, "CAM_ID", settings.cameraId);
     ini.SetValue(kDevice, "AUDIO_SELECT", settings.audioName);
     ini.SetValue(kDevice, "WIDTH", std::to_string(settings.width));
     ini.SetValue(kDevice, "HEIGHT", std::to_string(settings.height));

@@ -34,7 +34,8 @@ std::int64_t ParseHighScore(const std::string& text);
 // keep their defaults.
 void LoadSettings(const std::string& file, CaptureSettings& settings);
 
-// Writes the seven keys, keeping everything else in the file. On failure
+// Writes the seven keys (and CAM_ID when there is an id to keep or to
+// empty), keeping everything else in the file. On failure
 // returns false with a message in `error`, and the file stays as it was.
 bool SaveSettings(const std::string& file, const CaptureSettings& settings, std::string& error);
 

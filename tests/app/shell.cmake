@@ -22,3 +22,6 @@ if(NOT QUELL_SANITIZE)
     COMMAND xvfb-run -a -s "-screen 0 1024x768x24" ${CMAKE_CURRENT_SOURCE_DIR}/record_through_menu.sh ${QUELL_OUTPUT_DIR})
   set_tests_properties(app.record_through_menu_on_xvfb PROPERTIES LABELS app TIMEOUT 120)
 endif()
+
+# Cameras coming and going, in a program of their own.
+include(${CMAKE_CURRENT_LIST_DIR}/camerawatch.cmake)

@@ -150,10 +150,18 @@ GstDevice* MakeDevice(const Entry& entry)
     GstCaps* caps = gst_caps_from_string(capsText);
     if (!caps)
         caps = gst_caps_new_any();
+    GstStructure* properties = nullptr;
+    if (!spec.properties.empty()) {
+        properties = gst_structure_new_empty("quelltestdevice-props");
+        for (const auto& [key, value] : spec.properties)
+            gst_structure_set(properties, key.c_str(), G_TYPE_STRING, value.c_str(), nullptr);
+    }
     auto* device = static_cast<QuellTestDevice*>(g_object_new(
         QUELL_TYPE_TEST_DEVICE, "display-name", spec.name ? spec.name->c_str() : nullptr, "device-class",
-        audio ? "Audio/Source" : "Video/Source", "caps", caps, nullptr));
+        audio ? "Audio/Source" : "Video/Source", "caps", caps, "properties", properties, nullptr));
     gst_caps_unref(caps);
+    if (properties)
+        gst_structure_free(properties);
     device->id = entry.id;
     device->pattern = spec.pattern;
     device->audio = audio;

@@ -22,6 +22,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quell::test {
@@ -52,6 +53,9 @@ struct TestDevice {
     std::string caps;
     // gst_device_create_element fails (returns null) for this device.
     bool broken = false;
+    // String fields of the device's properties structure, as a provider
+    // gives them (e.g. {"device.path", "/dev/video0"}); none by default.
+    std::vector<std::pair<std::string, std::string>> properties;
 };
 
 // Class "Video/Source".

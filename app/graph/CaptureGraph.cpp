@@ -782,13 +782,15 @@ void CCaptureGraph::HandlePipelineError()
     m_host.Prompts().ShowMessage(text);
 }
 
-void CCaptureGraph::ReportCameraLost()
+void CCaptureGraph::ReportCameraLost(const std::function<void()>& released)
 {
     if (!m_pipeline)
         return;
     if (m_pEffectFilter && m_run->hasControl)
         m_highScore = FetchHighScore();
     ReleaseGraph(false);
+    if (released)
+        released();
     m_host.Prompts().ShowMessage(kCameraLost);
 }
 

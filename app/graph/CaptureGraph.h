@@ -11,6 +11,7 @@
 #include <gst/gst.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,8 +43,10 @@ public:
 
     // The camera in use went away (the device monitor said so): as after a
     // camera's error, a recording is completed, the pipeline released with
-    // its high score kept, and the user told. Nothing without a pipeline.
-    void ReportCameraLost();
+    // its high score kept, and the user told. `released` runs between the
+    // release and the message (the window's waiting picture goes up).
+    // Nothing without a pipeline.
+    void ReportCameraLost(const std::function<void()>& released = {});
 
     // The effect element's running high score, or the main window's when
     // there is no effect element.

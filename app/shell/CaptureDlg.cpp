@@ -236,8 +236,9 @@ bool CCaptureDlg::Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio)
 void CCaptureDlg::OnCameraRemoved()
 {
     ++m_graphBusy;
-    m_graph->ReportCameraLost();
+    m_graph->ReportCameraLost([this] { m_video->ClearFrame(); });
     --m_graphBusy;
+    // Also when the camera's own error released the pipeline first.
     m_video->ClearFrame();
 }
 

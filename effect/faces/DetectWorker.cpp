@@ -84,8 +84,11 @@ void CDetectWorker::Run()
 {
     // Detection is background work: at a lower priority than the streaming
     // threads, it takes what they leave of the machine instead of
-    // competing with them for it.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);
+    // competing with them for it. Not so when the frame step sets the pace:
+    // the streaming thread then waits for each pass, and a busy machine
+    // would hold it up behind the lowered worker.
+    if (!m_faces.StepPaced())
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);
     while (RunPass(kIdleSleepMs, kRestSleepMs) != Pass::Stop) {
     }
 }

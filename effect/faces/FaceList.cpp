@@ -78,6 +78,12 @@ void CFaceList::SetStepPaced(bool paced)
     m_wake.notify_all();
 }
 
+bool CFaceList::StepPaced() const
+{
+    std::lock_guard lock(m_faceLock);
+    return m_stepPaced;
+}
+
 CFaceList::Take CFaceList::TakePendingFrame(cv::Mat& reduced, float& scale, uint32_t waitMs)
 {
     std::unique_lock lock(m_faceLock);

@@ -58,6 +58,7 @@ public:
     // over when its stream clock says so), and the worker does not rest
     // after a pass. Set before the worker starts.
     void SetStepPaced(bool paced);
+    bool StepPaced() const;
 
     // --- Worker side of the hand-off ---
     enum class Take { Frame, Nothing, Stop };

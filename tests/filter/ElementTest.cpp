@@ -182,13 +182,16 @@ TEST_F(ElementTest, ScoreAndHighScorePropertiesKeepAll64Bits)
 TEST_F(ElementTest, TestPlatformKeepsPropertiesOfTheElement)
 {
     g_object_set(m_h->element, "data-dir", "/nonexistent/quell", "high-score", G_GUINT64_CONSTANT(99), nullptr);
+    gst_util_set_object_arg(G_OBJECT(m_h->element), "clock", "stream");
     ManualClock other{5};
     SetElementPlatformForTesting(m_h->element, &other, &m_sound);
     gchar* dir = nullptr;
     guint64 high = 0;
-    g_object_get(m_h->element, "data-dir", &dir, "high-score", &high, nullptr);
+    gint clock = 0;
+    g_object_get(m_h->element, "data-dir", &dir, "high-score", &high, "clock", &clock, nullptr);
     EXPECT_STREQ(dir, "/nonexistent/quell");
     EXPECT_EQ(high, 99u);
+    EXPECT_EQ(clock, 1) << "stream";
     g_free(dir);
     SetElementPlatformForTesting(m_h->element, &m_clock, &m_sound);
 }

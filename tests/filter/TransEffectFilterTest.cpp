@@ -15,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <vector>
 
 namespace quell {
 
@@ -31,13 +33,14 @@ class FilterTest : public ::testing::Test {
 protected:
     FilterTest() : m_clock(1000) {}
 
-    std::unique_ptr<CTransEffectFilter> Make(bool worker = false)
+    std::unique_ptr<CTransEffectFilter> Make(bool worker = false, ClockMode mode = ClockMode::Wall)
     {
         FilterPlatform platform;
         platform.clock = &m_clock;
         platform.sound = &m_sound;
         platform.startWorker = worker;
         auto filter = std::make_unique<CTransEffectFilter>(platform);
+        filter->SetClockMode(mode);
         filter->Start();
         return filter;
     }
@@ -201,6 +204,49 @@ TEST_F(FilterTest, AFrameIsHandedOverShrunkOnlyWhileTheWorkerWaitsForOne)
     Step(*filter, c);
     ASSERT_EQ(faces.TakePendingFrame(taken, scale, 0), CFaceList::Take::Frame);
     EXPECT_EQ(cv::norm(taken, shrunk(c), cv::NORM_INF), 0.0) << "the frame after the pass, not one kept from before";
+}
+
+// Following the stream, the first frame is handed over, the pass reports on
+// the first frame at least kStreamPassMs of stream time later, and the next
+// frame is handed over kRestSleepMs after that, whatever the frame rate and
+// however the wall clock and the worker run.
+TEST_F(FilterTest, FollowingTheStreamHandsOverAndPlacesByStreamTime)
+{
+    static_assert(CDetectWorker::kStreamPassMs == 100 && CDetectWorker::kRestSleepMs == 300);
+    struct Case {
+        uint32_t frameMs;
+        uint32_t placedAtMs;
+        uint32_t secondHandOffMs;
+    };
+    const Case cases[] = {{10, 100, 400}, {33, 132, 429}, {120, 120, 480}, {500, 500, 500}};
+    for (const Case& c : cases) {
+        // No worker thread: this test plays the worker, at once.
+        auto filter = Make(false, ClockMode::Stream);
+        CFaceList& faces = filter->Faces();
+        std::vector<uint32_t> handOffs;
+        std::optional<uint32_t> placedAt;
+        for (uint32_t t = 0; t <= 1000; t += c.frameMs) {
+            cv::Mat frame = PatternFrame(320, 240, static_cast<int>(t));
+            filter->Transform(frame.data, frame.cols, frame.rows, frame.step,
+                              FrameTime{uint64_t{t} * 1000000u, uint64_t{c.frameMs} * 1000000u});
+            m_clock.Advance(5000);  // the wall clock runs away: nothing follows it
+            if (!placedAt && filter->FaceCount() > 0)
+                placedAt = t;
+            if (!faces.WantsFrame()) {
+                handOffs.push_back(t);
+                cv::Mat taken;
+                float scale = 0;
+                ASSERT_EQ(faces.TakePendingFrame(taken, scale, 0), CFaceList::Take::Frame);
+                faces.PostDetection(cv::Rect(100, 60, 100, 100));
+                ASSERT_TRUE(faces.FinishPass(60000)) << "no rest: the frame step sets the pace";
+            }
+        }
+        ASSERT_GE(handOffs.size(), 2u) << c.frameMs << " ms frames";
+        EXPECT_EQ(handOffs[0], 0u) << c.frameMs << " ms frames";
+        EXPECT_EQ(handOffs[1], c.secondHandOffMs) << c.frameMs << " ms frames";
+        EXPECT_EQ(placedAt, c.placedAtMs) << c.frameMs << " ms frames: placed on the frame the pass reports";
+        filter->Stop();
+    }
 }
 
 TEST_F(FilterTest, StartAndStopOwnTheWorkerThread)

@@ -10,7 +10,7 @@
 //   bench_frame_step [frames per size]
 #include "filter/HudText.h"
 #include "filter/PanelMask.h"
-#include "filter/RowTeam.h"
+#include "platform/RowTeam.h"
 #include "filter/TransEffectFilter.h"
 #include "support/FilterRig.h"
 #include "support/Scene.h"

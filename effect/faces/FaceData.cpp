@@ -3,6 +3,7 @@
 #include "faces/FaceData.h"
 
 #include "faces/LucasKanade.h"
+#include "platform/RowTeam.h"
 
 #include "platform/RuntimeRandom.h"
 #include "profiles/ProfileRoll.h"
@@ -124,8 +125,8 @@ void CFaceData::SeedFeatures()
     m_pointCount = static_cast<int>(m_pPoints.size());
 }
 
-void CFaceData::Track(const std::vector<cv::Mat>& prevPyramid, const std::vector<cv::Mat>& pyramid,
-                      cv::Point2f origin)
+void CFaceData::Track(const std::vector<cv::Mat>& prevPyramid, const std::vector<cv::Mat>& pyramid, cv::Point2f origin,
+                      CRowTeam* team)
 {
     const uint32_t now = m_clock.NowMs();
     const uint32_t dt = now - m_lastTrackTime;
@@ -150,8 +151,17 @@ void CFaceData::Track(const std::vector<cv::Mat>& prevPyramid, const std::vector
         p -= origin;
     // The tracker works on the pyramids in place: OpenCV's copies their
     // headers into vectors of its own at every call.
-    TrackPyramidLk(prevPyramid, pyramid, m_pPoints.data(), m_pNextPoints.data(), m_pStatus.data(), m_pointCount,
-                   kFlowWindow, kFlowLevels, m_criteria);
+    auto follow = [&](int begin, int end) {
+        TrackPyramidLk(prevPyramid, pyramid, m_pPoints.data() + begin, m_pNextPoints.data() + begin,
+                       m_pStatus.data() + begin, end - begin, kFlowWindow, kFlowLevels, m_criteria);
+    };
+    // Every point is followed on its own, so blocks of points can go to two
+    // threads; a few dozen points are quicker than waking the helper.
+    constexpr int kSharePoints = 48;
+    if (team && m_pointCount >= kSharePoints)
+        team->Run(m_pointCount, 8, follow);
+    else
+        follow(0, m_pointCount);
     for (cv::Point2f& p : m_pPoints)
         p += origin;
     for (cv::Point2f& p : m_pNextPoints)

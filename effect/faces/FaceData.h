@@ -12,6 +12,8 @@
 
 namespace quell {
 
+class CRowTeam;
+
 class CFaceData {
 public:
     // Points followed per face at most.
@@ -40,7 +42,10 @@ public:
     // the flow pyramids the frame step built for both frames over the same
     // region of the frame, whose top-left corner is `origin`. With no points
     // the pyramids may be empty.
-    void Track(const std::vector<cv::Mat>& prevPyramid, const std::vector<cv::Mat>& pyramid, cv::Point2f origin);
+    // With a running `team` the points are followed in blocks on two
+    // threads; each point's result is the same either way.
+    void Track(const std::vector<cv::Mat>& prevPyramid, const std::vector<cv::Mat>& pyramid, cv::Point2f origin,
+               CRowTeam* team = nullptr);
     // The smallest rectangle holding every followed point (empty with none).
     cv::Rect PointBounds() const;
     // Whether a detection rectangle lies on this face: more than a fifth of

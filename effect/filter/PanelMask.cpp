@@ -3,7 +3,7 @@
 #include "filter/PanelMask.h"
 
 #include "filter/GreyPicture.h"
-#include "filter/RowTeam.h"
+#include "platform/RowTeam.h"
 
 #include <opencv2/imgproc.hpp>
 

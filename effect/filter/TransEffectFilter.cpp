@@ -370,7 +370,7 @@ void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
     m_pPyramid.Build(curGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels);
     const cv::Point2f origin(static_cast<float>(m_pyramidRoi.x), static_cast<float>(m_pyramidRoi.y));
     for (CFaceData* face : m_stepFaces)
-        face->Track(m_pPrevPyramid.Levels(), m_pPyramid.Levels(), origin);
+        face->Track(m_pPrevPyramid.Levels(), m_pPyramid.Levels(), origin, &m_rowTeam);
     m_pyramidReady = true;
 }
 

@@ -5,7 +5,7 @@
 #include "faces/FaceList.h"
 #include "faces/FlowPyramid.h"
 #include "filter/PanelMask.h"
-#include "filter/RowTeam.h"
+#include "platform/RowTeam.h"
 #include "platform/Clock.h"
 #include "platform/ISoundPlayer.h"
 

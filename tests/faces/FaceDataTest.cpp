@@ -3,6 +3,7 @@
 #include "faces/FaceData.h"
 
 #include "platform/Clock.h"
+#include "platform/RowTeam.h"
 #include "support/Frames.h"
 
 #include <gtest/gtest.h>
@@ -246,14 +247,32 @@ protected:
         return face;
     }
 
-    void Step(CFaceData& face, const cv::Mat& prev, const cv::Mat& cur)
+    void Step(CFaceData& face, const cv::Mat& prev, const cv::Mat& cur, CRowTeam* team = nullptr)
     {
         std::vector<cv::Mat> prevPyr, curPyr;
         cv::buildOpticalFlowPyramid(prev, prevPyr, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
         cv::buildOpticalFlowPyramid(cur, curPyr, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
-        face.Track(prevPyr, curPyr, cv::Point2f(0, 0));
+        face.Track(prevPyr, curPyr, cv::Point2f(0, 0), team);
     }
 };
+
+TEST_F(TrackTest, PointsFollowedOnTwoThreadsLandExactlyWhereOneThreadPutsThem)
+{
+    const cv::Mat a = Texture(0), b = Texture(2), c = Texture(5);
+    auto alone = Seeded(a);
+    auto shared = Seeded(a);
+    ASSERT_GE(alone->m_pointCount, 48) << "enough points for the team to share them";
+    CRowTeam team;
+    team.Start();
+    for (const auto& [prev, cur] : {std::pair{a, b}, std::pair{b, c}}) {
+        m_clock.Advance(33);
+        Step(*alone, prev, cur);
+        Step(*shared, prev, cur, &team);
+        ASSERT_EQ(shared->m_pointCount, alone->m_pointCount);
+        for (int i = 0; i < alone->m_pointCount; ++i)
+            ASSERT_EQ(shared->m_pPoints[i], alone->m_pPoints[i]) << i;
+    }
+}
 
 TEST_F(TrackTest, MovingPointsAreFollowedAndStillPointsDropAfter2500ms)
 {

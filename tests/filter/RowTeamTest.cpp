@@ -2,12 +2,13 @@
 // really takes blocks; and the shared grey/write-back pass gives the same
 // bytes as the single-threaded one.
 #include "filter/PanelMask.h"
-#include "filter/RowTeam.h"
+#include "platform/RowTeam.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <random>
 #include <thread>
 #include <vector>
@@ -70,6 +71,34 @@ TEST(RowTeamTest, TheHelperTakesBlocksWhileTheCallerIsBusy)
     EXPECT_FALSE(timedOut);
     EXPECT_TRUE(helped);
     EXPECT_GT(team.HelperBlocks(), 0u);
+}
+
+TEST(RowTeamTest, ABlockThatThrowsOnEitherThreadEndsThePassWithItsException)
+{
+    CRowTeam team;
+    team.Start();
+    const std::thread::id caller = std::this_thread::get_id();
+    for (const bool onHelper : {true, false}) {
+        // The thread that does not throw holds its first block until the
+        // other has entered the pass, so that both get a block.
+        std::atomic<bool> in[2] = {false, false};  // caller, helper
+        std::atomic<int> after{0};
+        auto body = [&](int, int) {
+            const bool isHelper = std::this_thread::get_id() != caller;
+            in[isHelper] = true;
+            if (isHelper == onHelper)
+                throw std::runtime_error("block failed");
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!in[!isHelper] && std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
+            after.fetch_add(1);
+        };
+        EXPECT_THROW(team.Run(4096, 1, body), std::runtime_error) << (onHelper ? "helper" : "caller");
+        // The blocks not begun when it threw were skipped.
+        EXPECT_LT(after.load(), 4096);
+    }
+    // The team still works.
+    ExpectEachRowOnce(team, 100, 3);
 }
 
 TEST(RowTeamTest, ManyShortPassesAndRestartsNeitherHangNorMixJobs)

@@ -1,5 +1,5 @@
 // The row team's helper thread and its block counter.
-#include "filter/RowTeam.h"
+#include "platform/RowTeam.h"
 
 #include <algorithm>
 #include <chrono>
@@ -53,8 +53,17 @@ int CRowTeam::Work(uint32_t generation, BodyFn fn, void* context, int rows, int 
         if (!m_next.compare_exchange_weak(next, next + 1, std::memory_order_acq_rel, std::memory_order_acquire))
             continue;
         const int begin = static_cast<int>(next & 0xFFFFFFFFu) * block;
-        fn(context, begin, std::min(rows, begin + block));
-        ++ran;
+        if (!m_failed.load(std::memory_order_relaxed)) {
+            try {
+                fn(context, begin, std::min(rows, begin + block));
+                ++ran;
+            } catch (...) {
+                std::lock_guard lock(m_mutex);
+                if (!m_error)
+                    m_error = std::current_exception();
+                m_failed.store(true, std::memory_order_relaxed);
+            }
+        }
         m_done.fetch_add(1, std::memory_order_release);
         m_done.notify_one();
         next = m_next.load(std::memory_order_acquire);
@@ -83,6 +92,8 @@ void CRowTeam::RunBlocks(int rows, int block, BodyFn fn, void* context)
             m_block = block;
             m_blocks = blocks;
             m_done.store(0, std::memory_order_relaxed);
+            m_failed.store(false, std::memory_order_relaxed);
+            m_error = nullptr;
             m_next.store(uint64_t{generation} << 32, std::memory_order_release);
         }
     }
@@ -97,11 +108,13 @@ void CRowTeam::RunBlocks(int rows, int block, BodyFn fn, void* context)
     int done = m_done.load(std::memory_order_acquire);
     if (done == blocks) {
         m_aloneNext = kFirstBackOff;
+        RethrowFailure();
         return;
     }
     const auto waitStart = std::chrono::steady_clock::now();
     for (; done < blocks; done = m_done.load(std::memory_order_acquire))
         m_done.wait(done, std::memory_order_acquire);
+    RethrowFailure();
     // A block takes microseconds; a wait this long means the helper was
     // preempted on a busy machine, and sharing costs more than it saves.
     constexpr auto kLongWait = std::chrono::microseconds(200);
@@ -111,6 +124,19 @@ void CRowTeam::RunBlocks(int rows, int block, BodyFn fn, void* context)
     } else {
         m_aloneNext = kFirstBackOff;
     }
+}
+
+void CRowTeam::RethrowFailure()
+{
+    if (!m_failed.load(std::memory_order_relaxed))
+        return;
+    std::exception_ptr error;
+    {
+        std::lock_guard lock(m_mutex);
+        std::swap(error, m_error);
+    }
+    if (error)
+        std::rethrow_exception(error);
 }
 
 void CRowTeam::Helper()

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -33,7 +34,9 @@ public:
     // helper is in. When that wait was long (the helper lost its core in the
     // middle of a block) the next passes run on the caller alone, for twice
     // as many passes each time it happens again. One caller at a time.
-    // Allocates nothing.
+    // A block that throws ends the pass: the blocks not yet begun are
+    // skipped, and the first exception is thrown again from Run() once no
+    // block runs any more. Allocates nothing (unless a block throws).
     template <typename Body>
     void Run(int rows, int block, Body& body)
     {
@@ -56,6 +59,8 @@ private:
     // returns how many it ran.
     int Work(uint32_t generation, BodyFn fn, void* context, int rows, int block, int blocks);
     void Helper();
+    // Throws the exception a block of the finished job threw, if one did.
+    void RethrowFailure();
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;  // the helper waits here for a job or stop
@@ -73,7 +78,9 @@ private:
     // the lower: a claim is a compare-and-swap, so a helper that wakes after
     // its job ended can never take a block of the next one.
     std::atomic<uint64_t> m_next{0};
-    std::atomic<int> m_done{0};  // blocks of the current job finished
+    std::atomic<int> m_done{0};  // blocks of the current job finished or skipped
+    std::atomic<bool> m_failed{false};  // a block of the current job threw
+    std::exception_ptr m_error;         // the first exception, under m_mutex
     std::atomic<uint64_t> m_helperBlocks{0};
     // The caller's back-off: passes still to run alone, and how many to run
     // alone after the next long wait.

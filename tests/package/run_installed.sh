@@ -8,7 +8,9 @@
 # writable for the user, else in $XDG_CONFIG_HOME/quellvisor/ and the XDG
 # videos folder's Quellvisor/. Run by root, the program runs as nobody, a
 # user who cannot write the program folder. The environment is emptied
-# (no GST_PLUGIN_PATH), HOME is a scratch folder.
+# (no GST_PLUGIN_PATH), HOME is a scratch folder. The display numbers start
+# at 200, away from those of the other tests on a virtual display, which
+# xvfb-run -a picks from 99 up: two picking at once could take the same.
 #   run_installed.sh <installed capture> <installed plugin module> <installed picture>
 #   run_installed.sh --from-build <build folder> <scratch prefix>
 #     installs the build under the scratch prefix first
@@ -38,7 +40,7 @@ if [ -z "${QUELL_RUN_INSIDE:-}" ]; then
   fi
   rc=0
   "${as_user[@]}" env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$home" LANG=C.UTF-8 QUELL_RUN_INSIDE=1 \
-    xvfb-run -a -s "-screen 0 1024x768x24" "$self" "$@" || rc=$?
+    xvfb-run -n 200 -a -s "-screen 0 1024x768x24" "$self" "$@" || rc=$?
   rm -rf "$home"
   exit $rc
 fi

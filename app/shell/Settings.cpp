@@ -125,7 +125,13 @@ StoragePlaces ChooseStoragePlaces(const std::string& programFolder)
     if (!folder.empty() && folder.back() != '/')
         folder += '/';
     const std::string besideProgram = folder + "setup.ini";
-    if (!folder.empty() && Writable(folder) && (::access(besideProgram.c_str(), F_OK) != 0 || Writable(besideProgram)))
+    // An installed program (its data under ../share, none beside it) keeps
+    // its files in the user's places even where it could write its own
+    // folder, as root can write /usr/bin.
+    const bool installed = !folder.empty() && ::access((folder + "data").c_str(), F_OK) != 0 &&
+                           ::access((folder + "../share/quellfx/data").c_str(), F_OK) == 0;
+    if (!folder.empty() && !installed && Writable(folder) &&
+        (::access(besideProgram.c_str(), F_OK) != 0 || Writable(besideProgram)))
         return {besideProgram, folder + "video"};
 
     const std::string config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString();

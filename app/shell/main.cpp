@@ -27,11 +27,25 @@ void PrintUsage()
                  "  --source FILE  use a video file or a still picture as the only camera\n";
 }
 
+// A plugin built beside the program is scanned before GStreamer's own
+// folders, so that it stands in for an installed copy of the element.
+void PreferPluginBesideProgram()
+{
+    const std::string folder = quell::GetProgramFolder();
+    if (folder.empty() || !std::filesystem::exists(folder + "libgstquellfx.so"))
+        return;
+    std::string path = folder;
+    if (const char* old = g_getenv("GST_PLUGIN_PATH"); old && *old)
+        path += std::string(":") + old;
+    g_setenv("GST_PLUGIN_PATH", path.c_str(), TRUE);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    PreferPluginBesideProgram();
     gst_init(&argc, &argv);
 
     std::vector<std::string> args;

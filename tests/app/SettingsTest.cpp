@@ -235,6 +235,15 @@ TEST(StoragePlacesTest, PerUserWhenTheProgramFolderOrItsFileIsReadOnly)
     ::chmod(readOnlyFolder.c_str(), 0555);
     EXPECT_EQ(RunUnprivileged([&] { return places(readOnlyFolder); }), expected);
 
+    // An installed layout: the data under ../share, none beside the
+    // program; the folder is writable (as /usr/bin is for root).
+    const std::string binFolder = dir / "usr/bin/";
+    std::filesystem::create_directories(binFolder);
+    std::filesystem::create_directories(dir / "usr/share/quellfx/data");
+    EXPECT_EQ(places(binFolder), expected);
+    std::filesystem::create_directories(binFolder + "data");
+    EXPECT_EQ(places(binFolder), binFolder + "setup.ini\n" + binFolder + "video") << "data beside it: portable";
+
     const std::string openFolder = dir / "open/";
     std::filesystem::create_directory(openFolder);
     ::chmod(openFolder.c_str(), 0777);

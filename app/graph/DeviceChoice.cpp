@@ -49,12 +49,36 @@ GList* RunningDevices(GstDeviceMonitor* running, const char* deviceClass)
     return g_list_reverse(kept);
 }
 
+// Whether the running monitor can list `deviceClass`: one of its providers
+// of the class runs, or it has none (no device of the class). As with a
+// monitor of its own, providers that exist but could not start fail it.
+bool ClassListable(GstDeviceMonitor* running, const char* deviceClass)
+{
+    bool any = false;
+    bool started = false;
+    gchar** names = gst_device_monitor_get_providers(running);
+    for (gchar** name = names; name && *name; ++name) {
+        GstRef<GstDeviceProviderFactory> factory(gst_device_provider_factory_find(*name));
+        if (!factory || !gst_device_provider_factory_has_classes(factory.get(), deviceClass))
+            continue;
+        any = true;
+        GstRef<GstDeviceProvider> provider(gst_device_provider_factory_get(factory.get()));
+        started = started || (provider && gst_device_provider_is_started(provider.get()));
+    }
+    g_strfreev(names);
+    return !any || started;
+}
+
 // Lists through `running` when given, else through a monitor of its own.
 DeviceList ReadDevices(const char* deviceClass, GstDeviceMonitor* running)
 {
     DeviceList list;
     GList* devices = nullptr;
     if (running) {
+        if (!ClassListable(running, deviceClass)) {
+            list.ok = false;
+            return list;
+        }
         devices = RunningDevices(running, deviceClass);
     } else {
         GstRef<GstDeviceMonitor> monitor(gst_device_monitor_new());  // full reference already

@@ -35,18 +35,25 @@ class Input:
         return bytes(pattern) + bytes(reversed(self.consumed))
 
 
-def frame_input(width, height, padding=0, frames=1, high_score=0, whole=False, seed=0, fill=PLAIN,
-                colour=(70, 70, 70, 0), noise_seed=1, face=False, scale=1.0, x=0.0, y=0.0, dx=0, dy=0,
-                steps=None, pattern=b"\x10\x80\xf0\x00\x55"):
-    """`scale` is the photograph's scale, `x` and `y` its top-left corner."""
-    i = Input()
+def size(i, width, height):
     for side in (width, height):
         bits = max(0, (side - 1).bit_length())
         i.number(bits, 0, 12)
         i.number(side, 1, 1 << bits)
+
+
+def frame_input(width, height, padding=0, frames=1, high_score=0, whole=False, seed=0, fill=PLAIN,
+                colour=(70, 70, 70, 0), noise_seed=1, face=False, scale=1.0, x=0.0, y=0.0, dx=0, dy=0,
+                steps=None, pattern=b"\x10\x80\xf0\x00\x55"):
+    """`scale` is the photograph's scale, `x` and `y` its top-left corner.
+    `steps` holds per frame (clock move in ms, detection pass, reset) or
+    those and a new (width, height) taking effect with that frame."""
+    i = Input()
     i.unsigned(0xFF if width * height > 1 << 20 else 0, 8)
+    size(i, width, height)
     i.number(padding, 0, 67)
-    i.number(frames, 1, 8)
+    steps = steps or [(33, False, False)] * frames
+    i.number(len(steps), 1, 8)
     i.unsigned(high_score, 64)
     i.unsigned(1 if whole else 0, 8)
     i.unsigned(seed, 32)
@@ -61,11 +68,16 @@ def frame_input(width, height, padding=0, frames=1, high_score=0, whole=False, s
     i.probability((y + side) / (height + side))
     i.number(dx, -12, 12)
     i.number(dy, -12, 12)
-    steps = steps or [(33, False, False)] * frames
-    for advance, detect, reset in steps:
+    for k, step in enumerate(steps):
+        advance, detect, reset = step[:3]
         i.number(advance, 0, 3000)
         i.unsigned(1 if detect else 0, 8)
         i.number(15 if not reset else 0, 0, 15)
+        if k > 0:
+            resize = step[3] if len(step) > 3 else None
+            i.number(0 if resize else 7, 0, 7)
+            if resize:
+                size(i, *resize)
     return i.build(pattern)
 
 
@@ -85,6 +97,10 @@ SEEDS = {
     "face_reset": frame_input(480, 360, frames=5, face=True, scale=0.6, x=80, y=10,
                               steps=[(33, True, False), (33, False, True), (33, True, False), (500, False, False),
                                      (33, False, False)]),
+    "face_then_smaller_frame": frame_input(640, 480, frames=6, face=True, scale=0.8, x=300, y=200,
+                                           steps=[(33, True, False), (33, True, False), (33, False, False, (320, 240)),
+                                                  (33, False, False), (33, False, False, (17, 9)),
+                                                  (3000, False, False)]),
     "full_4096x4096": frame_input(4096, 4096, padding=4, fill=GRADIENT, face=True, scale=4.0, x=1000, y=600),
 }
 

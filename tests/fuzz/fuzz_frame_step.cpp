@@ -227,6 +227,21 @@ void PastePicture(const cv::Mat& picture, cv::Mat pixels, double scale, double x
     cv::warpAffine(picture, target, m, area.size(), cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
 }
 
+// A frame size: sides spread evenly over their bit lengths, so that most
+// inputs are small and quick; a frame beyond kFramePixels keeps its shape
+// but is shrunk to that size unless `fullSize`.
+cv::Size ConsumeSize(FuzzedDataProvider& input, bool fullSize)
+{
+    int width = input.ConsumeIntegralInRange(1, 1 << input.ConsumeIntegralInRange(0, kMaxSideBits));
+    int height = input.ConsumeIntegralInRange(1, 1 << input.ConsumeIntegralInRange(0, kMaxSideBits));
+    if (!fullSize && static_cast<double>(width) * height > kFramePixels) {
+        const double shrink = std::sqrt(kFramePixels / (static_cast<double>(width) * height));
+        width = std::max(1, static_cast<int>(width * shrink));
+        height = std::max(1, static_cast<int>(height * shrink));
+    }
+    return {width, height};
+}
+
 }  // namespace
 }  // namespace quell
 
@@ -236,29 +251,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t bytes)
 {
     using namespace quell;
     Rig& rig = TheRig();
     rig.Reset();
-    FuzzedDataProvider input(data, size);
+    FuzzedDataProvider input(data, bytes);
 
-    // Sides spread evenly over their bit lengths, so that most inputs are
-    // small and quick; a frame beyond kFramePixels keeps its shape but is
-    // shrunk to that size unless the input asks for the full size.
-    int width = input.ConsumeIntegralInRange(1, 1 << input.ConsumeIntegralInRange(0, kMaxSideBits));
-    int height = input.ConsumeIntegralInRange(1, 1 << input.ConsumeIntegralInRange(0, kMaxSideBits));
     const bool fullSize = input.ConsumeIntegral<std::uint8_t>() == 0xFF;
-    if (!fullSize && static_cast<double>(width) * height > kFramePixels) {
-        const double shrink = std::sqrt(kFramePixels / (static_cast<double>(width) * height));
-        width = std::max(1, static_cast<int>(width * shrink));
-        height = std::max(1, static_cast<int>(height * shrink));
-    }
-    const std::size_t stride = std::size_t{4} * static_cast<std::size_t>(width) +
-                               input.ConsumeIntegralInRange<std::size_t>(0, kMaxPadding);
-    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    const int frames = std::min(input.ConsumeIntegralInRange(1, kMaxFrames),
-                                std::max(1, static_cast<int>(kPixelBudget / pixels)));
+    const cv::Size first = ConsumeSize(input, fullSize);
+    const std::size_t padding = input.ConsumeIntegralInRange<std::size_t>(0, kMaxPadding);
+    const int frames = input.ConsumeIntegralInRange(1, kMaxFrames);
 
     rig.filter->SetHighScore(input.ConsumeIntegral<std::uint64_t>());
     rig.filter->SetWholeFramePyramids(input.ConsumeBool());
@@ -275,24 +278,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool face = input.ConsumeBool();
     const double scale = 0.05 + input.ConsumeProbability<double>() * 3.95;
     const double side = 512.0 * scale;
-    double x = -side + input.ConsumeProbability<double>() * (width + side);
-    double y = -side + input.ConsumeProbability<double>() * (height + side);
+    double x = -side + input.ConsumeProbability<double>() * (first.width + side);
+    double y = -side + input.ConsumeProbability<double>() * (first.height + side);
     const int dx = input.ConsumeIntegralInRange(-12, 12);
     const int dy = input.ConsumeIntegralInRange(-12, 12);
 
+    // Per frame: the clock's move after it, a detection pass, a reset of
+    // the faces, and now and then a new frame size (as when the stream's
+    // caps change), which followed faces and a waiting detection outlive.
     struct StepPlan {
-        std::uint32_t advanceMs;
-        bool detect;
-        bool reset;
+        cv::Size size;
+        std::uint32_t advanceMs = 0;
+        bool detect = false;
+        bool reset = false;
     };
     std::vector<StepPlan> plans;
     int passes = 0;
+    std::size_t pixels = 0;
+    cv::Size size = first;
     for (int i = 0; i < frames; ++i) {
-        StepPlan plan{};
+        StepPlan plan;
         plan.advanceMs = input.ConsumeIntegralInRange<std::uint32_t>(0, 3000);
         // Detection passes cost more than most steps: two per input at most.
         plan.detect = input.ConsumeBool() && passes++ < kMaxPasses;
         plan.reset = input.ConsumeIntegralInRange(0, 15) == 0;
+        if (i > 0 && input.ConsumeIntegralInRange(0, 7) == 0)
+            size = ConsumeSize(input, false);
+        plan.size = size;
+        pixels += static_cast<std::size_t>(size.area());
+        if (i > 0 && pixels > kPixelBudget)
+            break;
         plans.push_back(plan);
     }
     background.pattern = input.ConsumeRemainingBytes<std::uint8_t>();
@@ -300,28 +315,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         background.pattern = {0x10, 0x80, 0xF0, 0x00, 0x55};
 
     if (rig.verbose) {
-        std::fprintf(stderr, "%dx%d stride %zu, %d frames, fill %d, face %d at %.1f,%.1f scale %.3f moving %d,%d\n", width,
-                     height, stride, frames, static_cast<int>(background.fill), face ? 1 : 0, x, y, scale, dx, dy);
+        std::fprintf(stderr, "%dx%d padding %zu, %zu frames, fill %d, face %d at %.1f,%.1f scale %.3f moving %d,%d\n",
+                     first.width, first.height, padding, plans.size(), static_cast<int>(background.fill), face ? 1 : 0,
+                     x, y, scale, dx, dy);
     }
 
-    Frame frame(width, height, stride);
-    for (int i = 0; i < frames; ++i) {
-        frame.MarkPadding();
-        cv::Mat picture = frame.Pixels();
-        Paint(background, picture, i);
+    std::unique_ptr<Frame> frame;
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        const StepPlan& plan = plans[i];
+        if (!frame || frame->width != plan.size.width || frame->height != plan.size.height) {
+            frame = std::make_unique<Frame>(plan.size.width, plan.size.height,
+                                            std::size_t{4} * static_cast<std::size_t>(plan.size.width) + padding);
+        }
+        frame->MarkPadding();
+        cv::Mat picture = frame->Pixels();
+        Paint(background, picture, static_cast<int>(i));
         if (face) {
             PastePicture(rig.picture, picture, scale, x, y);
             x += dx;
             y += dy;
         }
-        rig.filter->Transform(frame.bytes.get(), width, height, stride);
-        FUZZ_CHECK(frame.PaddingKept(), "the step wrote into the row padding");
-        rig.clock.Advance(plans[static_cast<std::size_t>(i)].advanceMs);
-        if (plans[static_cast<std::size_t>(i)].detect)
+        rig.filter->Transform(frame->bytes.get(), frame->width, frame->height, frame->stride);
+        FUZZ_CHECK(frame->PaddingKept(), "the step wrote into the row padding");
+        rig.clock.Advance(plan.advanceMs);
+        if (plan.detect)
             rig.worker->RunPass(0, 0);
         if (rig.verbose)
-            std::fprintf(stderr, "  frame %d: %zu faces\n", i, rig.filter->FaceCount());
-        if (plans[static_cast<std::size_t>(i)].reset)
+            std::fprintf(stderr, "  frame %zu: %dx%d, %zu faces\n", i, frame->width, frame->height,
+                         rig.filter->FaceCount());
+        if (plan.reset)
             rig.filter->ResetFaces();
     }
     return 0;

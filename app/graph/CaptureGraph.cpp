@@ -2,6 +2,7 @@
 // the completion of a recording file, the bus watch and the teardown.
 #include "graph/CaptureGraph.h"
 
+#include "graph/AviRepair.h"
 #include "graph/CameraFormats.h"
 #include "graph/Caption.h"
 #include "graph/GraphFormat.h"
@@ -19,6 +20,10 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quell {
 
@@ -38,6 +43,10 @@ constexpr guint kRecordingQueueBytes = 256u << 20;
 
 const char* const kCameraLost = "カメラが使えなくなりました。";
 const char* const kFileLost = "録画ファイルに書き込めませんでした。";
+const char* const kAudioLost = "録音デバイスが使えなくなりました。";
+// How often the recording's file is looked at: a removed file (or folder)
+// would take every later frame with it.
+constexpr guint kFileWatchMs = 500;
 
 GstRef<GstElement> Make(const char* factory)
 {
@@ -114,6 +123,16 @@ void DropMessages(GstBus* bus)
     }
 }
 
+// A recording cut off by a fault gets its sizes and index; one that never
+// got a frame is removed, as nothing plays it.
+void MendRecording(const std::string& path)
+{
+    const AviRepairReport report = RepairAviFile(path);
+    std::error_code ignored;
+    if (report.mended && report.chunks == 0)
+        fs::remove(path, ignored);
+}
+
 bool IsWithin(GstObject* object, GstElement* element)
 {
     return object && element &&
@@ -139,6 +158,14 @@ struct CCaptureGraph::Runtime {
     guint errorSource = 0;
     std::string errorText;
     bool errorInFile = false;
+    bool errorInAudio = false;
+
+    // The recording's file, held open to notice its removal and to put back
+    // what it holds.
+    int fileWatch = -1;
+    guint fileWatchSource = 0;
+    bool fileRemoved = false;
+    std::tm started{};
 
     CapsRef offeredCaps;   // what the camera offered in READY
     CapsRef cameraCaps;    // the format chosen for it, null for its own
@@ -387,6 +414,10 @@ void CCaptureGraph::PrepareRecordingFile()
     std::tm local{};
     localtime_r(&now, &local);
     m_recordingPath = NewRecordingPath(m_host.VideoFolder(), local);
+    m_run->started = local;
+    m_run->fileWatch = ::open(m_recordingPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_run->fileWatch >= 0)
+        m_run->fileWatchSource = g_timeout_add(kFileWatchMs, &CCaptureGraph::FileWatchCallback, this);
 
     m_pAviMux = Make("avimux");
     m_pFileSink = Make("filesink");
@@ -647,11 +678,17 @@ void CCaptureGraph::ReleaseGraph(bool fileFailed)
         g_source_remove(m_run->errorSource);
         m_run->errorSource = 0;
     }
+    if (m_run->fileWatchSource) {
+        g_source_remove(m_run->fileWatchSource);
+        m_run->fileWatchSource = 0;
+    }
+    bool unfinished = false;
     if (m_pipeline) {
         if (m_run->recordingLinked) {
             const bool completed = FinishRecording(fileFailed);
             m_run->last = RecordingFrames();
             m_run->last.completed = completed;
+            unfinished = !completed;
         }
         if (m_run->watching)
             gst_bus_remove_watch(m_run->bus.get());
@@ -688,6 +725,17 @@ void CCaptureGraph::ReleaseGraph(bool fileFailed)
     m_run->audioLinked = false;
     m_run->errorText.clear();
     m_run->errorInFile = false;
+    m_run->errorInAudio = false;
+    // The file writer has closed the file: a removed one is put back, a
+    // cut-off one mended.
+    if (m_run->fileRemoved)
+        RestoreRemovedFile(unfinished);
+    else if (unfinished && !m_recordingPath.empty())
+        MendRecording(m_recordingPath);
+    m_run->fileRemoved = false;
+    if (m_run->fileWatch >= 0)
+        ::close(m_run->fileWatch);
+    m_run->fileWatch = -1;
     // A recording build that never ran leaves the empty file its name was
     // reserved with.
     std::error_code ignored;
@@ -757,6 +805,9 @@ void CCaptureGraph::OnPipelineError(GstMessage* message)
     m_run->errorInFile = m_run->recordingLinked &&
                          (IsWithin(source, m_pAviMux.get()) || IsWithin(source, m_pFileSink.get()) ||
                           IsWithin(source, m_run->recordingQueue.get()));
+    m_run->errorInAudio = m_run->audioLinked &&
+                          (IsWithin(source, m_pAudioFilter.get()) || IsWithin(source, m_run->audioQueue.get()) ||
+                           IsWithin(source, m_run->audioConverter.get()));
     m_run->errorSource = g_idle_add_full(G_PRIORITY_DEFAULT, &CCaptureGraph::ErrorCallback, this, nullptr);
 }
 
@@ -766,20 +817,86 @@ gboolean CCaptureGraph::ErrorCallback(gpointer self)
     return G_SOURCE_REMOVE;
 }
 
-// A camera that failed or went away: the recording is completed, the
+// A camera, file or sound input that failed or went away: the recording
+// is completed (or, when its file failed, mended up to its last frame), the
 // pipeline released, the high score kept, and the user told. The window
-// stays usable; the next command builds a new pipeline.
+// stays usable; the next command builds a new pipeline. The camera still
+// works after a failure of the file or of the sound, so the window then
+// leaves recording and shows the picture again.
 void CCaptureGraph::HandlePipelineError()
 {
     m_run->errorSource = 0;
     const bool fileFailed = m_run->errorInFile;
-    std::string text = std::string(fileFailed ? kFileLost : kCameraLost);
+    const bool audioFailed = !fileFailed && m_run->errorInAudio;
+    const bool recording = m_run->recordingLinked;
+    std::string text = std::string(fileFailed ? kFileLost : audioFailed ? kAudioLost : kCameraLost);
     if (!m_run->errorText.empty())
         text += "\n" + m_run->errorText;
     if (m_pEffectFilter && m_run->hasControl)
         m_highScore = FetchHighScore();
-    ReleaseGraph(fileFailed);
+    // A removed file is still open and writable: its end is written first.
+    ReleaseGraph(fileFailed && !m_run->fileRemoved);
     m_host.Prompts().ShowMessage(text);
+    if (recording && (fileFailed || audioFailed))
+        m_host.RecordingEnded();
+}
+
+// The recording's file lost its last name (its folder or the file was
+// removed): reported as a failed file, once.
+gboolean CCaptureGraph::FileWatchCallback(gpointer self)
+{
+    auto* graph = static_cast<CCaptureGraph*>(self);
+    Runtime& run = *graph->m_run;
+    struct stat info {};
+    if (run.errorSource || run.fileWatch < 0 || ::fstat(run.fileWatch, &info) != 0 || info.st_nlink > 0)
+        return G_SOURCE_CONTINUE;
+    run.fileWatchSource = 0;
+    run.fileRemoved = true;
+    run.errorInFile = true;
+    run.errorText = graph->m_recordingPath + ": " + g_strerror(ENOENT);
+    run.errorSource = g_idle_add_full(G_PRIORITY_DEFAULT, &CCaptureGraph::ErrorCallback, self, nullptr);
+    return G_SOURCE_REMOVE;
+}
+
+// The finished recording went to a file without a name; it is copied back
+// to its place, its folder made again, so that what was recorded is kept.
+// A name taken meanwhile gets the next free number.
+void CCaptureGraph::RestoreRemovedFile(bool unfinished)
+{
+    const fs::path path(m_recordingPath);
+    std::error_code ignored;
+    fs::create_directories(path.parent_path(), ignored);
+    int out = ::open(m_recordingPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0 && errno == EEXIST) {
+        m_recordingPath = NewRecordingPath(path.parent_path().string(), m_run->started);
+        out = ::open(m_recordingPath.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    }
+    if (out < 0)
+        return;
+    char buffer[1 << 16];
+    ssize_t got = 0;
+    bool copied = true;
+    off_t at = 0;
+    while ((got = ::pread(m_run->fileWatch, buffer, sizeof buffer, at)) > 0) {
+        for (ssize_t put = 0; put < got;) {
+            const ssize_t n = ::write(out, buffer + put, static_cast<std::size_t>(got - put));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                copied = false;
+                break;
+            }
+            put += n;
+        }
+        if (!copied)
+            break;
+        at += got;
+    }
+    ::close(out);
+    m_run->last.path = m_recordingPath;
+    // A copy cut short by a full disk is mended like any cut-off recording.
+    if (!copied || got < 0 || unfinished)
+        MendRecording(m_recordingPath);
 }
 
 void CCaptureGraph::ReportCameraLost(const std::function<void()>& released)

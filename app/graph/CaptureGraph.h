@@ -97,6 +97,8 @@ private:
     void HandlePipelineError();
     static gboolean BusCallback(GstBus* bus, GstMessage* message, gpointer self);
     static gboolean ErrorCallback(gpointer self);
+    static gboolean FileWatchCallback(gpointer self);
+    void RestoreRemovedFile(bool unfinished);
 
     IGraphHost& m_host;
     CDeviceChooser& m_devices;

@@ -30,6 +30,11 @@ public:
 
     // The folder recordings go to (created when missing).
     virtual std::string VideoFolder() = 0;
+
+    // The graph ended a recording on its own: its file or its sound input
+    // failed while the camera still works. The window leaves recording and
+    // builds its preview again. Default: nothing.
+    virtual void RecordingEnded() {}
 };
 
 }  // namespace quell

@@ -1,6 +1,7 @@
 # quell_graph: the capture pipeline (assembly, camera format, recording,
 # teardown). Included from app/CMakeLists.txt.
 add_library(quell_graph STATIC
+  graph/AviRepair.cpp
   graph/CaptureGraph.cpp
   graph/GraphFormat.cpp
   graph/CameraFormats.cpp

@@ -216,6 +216,14 @@ std::string CCaptureDlg::VideoFolder()
     return m_places.videoFolder;
 }
 
+void CCaptureDlg::RecordingEnded()
+{
+    // The file or the sound failed; the camera goes on in preview, and the
+    // start command records again.
+    m_recording = false;
+    Rebuild(true, true, true);
+}
+
 bool CCaptureDlg::Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio)
 {
     ++m_graphBusy;

@@ -54,6 +54,7 @@ public:
     void SetClientSize(int width, int height) override;
     void SaveSettings() override;
     std::string VideoFolder() override;
+    void RecordingEnded() override;
 
     // Read-outs for tests.
     const CaptureSettings& Settings() const { return m_settings; }

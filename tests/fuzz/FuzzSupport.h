@@ -20,15 +20,19 @@
 
 namespace quell::fuzz {
 
-// A private folder in /dev/shm (or the temporary folder), removed at exit.
+// A private folder in $TMPDIR (else /dev/shm, else /tmp), removed at exit.
+// A run that stops at a finding leaves it behind, so scripts/fuzz points
+// TMPDIR into the build folder.
 class CScratchDir {
 public:
     CScratchDir()
     {
         std::error_code ec;
-        const std::filesystem::path base =
-            std::filesystem::is_directory("/dev/shm", ec) ? std::filesystem::path("/dev/shm")
-                                                          : std::filesystem::temp_directory_path(ec);
+        const char* tmpdir = std::getenv("TMPDIR");
+        const std::filesystem::path base = tmpdir && *tmpdir ? std::filesystem::path(tmpdir)
+                                           : std::filesystem::is_directory("/dev/shm", ec)
+                                               ? std::filesystem::path("/dev/shm")
+                                               : std::filesystem::path("/tmp");
         std::string pattern = (base / "quell-fuzz-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             std::perror("mkdtemp");

@@ -726,8 +726,12 @@ void CCaptureGraph::ReleaseGraph(bool fileFailed)
     m_run->errorText.clear();
     m_run->errorInFile = false;
     m_run->errorInAudio = false;
-    // The file writer has closed the file: a removed one is put back, a
-    // cut-off one mended.
+    // The file writer has closed the file: a removed one is put back (also
+    // when the recording ended before the watch saw it go), a cut-off one
+    // mended.
+    struct stat info {};
+    if (m_run->fileWatch >= 0 && ::fstat(m_run->fileWatch, &info) == 0 && info.st_nlink == 0)
+        m_run->fileRemoved = true;
     if (m_run->fileRemoved)
         RestoreRemovedFile(unfinished);
     else if (unfinished && !m_recordingPath.empty())

@@ -28,3 +28,10 @@ if(NOT QUELL_SANITIZE)
   set_tests_properties(RecordingFaultsTest.LongRecordingBeyondOneGigabytePlaysToItsEnd PROPERTIES
     LABELS "app;long" TIMEOUT 600 ENVIRONMENT "${faults_environment}")
 endif()
+
+# The soak run (scripts/soak), built only on request.
+add_executable(soak_capture EXCLUDE_FROM_ALL SoakCapture.cpp)
+target_include_directories(soak_capture PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_compile_definitions(soak_capture PRIVATE QUELL_OUTPUT_DIR="${QUELL_OUTPUT_DIR}")
+target_link_libraries(soak_capture PRIVATE quell_shell quell_test_devices quellfx_element)
+add_dependencies(soak_capture quell_data)

@@ -456,6 +456,26 @@ TEST_F(RecordingFaultsTest, FailingFileSystemIsReportedAndTheProgramGoesOn)
     EXPECT_EQ(mended.videoFrames, cut.videoFrames);
 }
 
+// A folder nobody may write into, root included (immutable): the file
+// cannot be made, so the start fails with the file's message, no file is
+// left behind, and the preview comes back.
+TEST_F(RecordingFaultsTest, ImmutableFolderFailsTheStartAndThePreviewComesBack)
+{
+    if (!MountTmpfs(host.folder, 64u << 20))
+        GTEST_SKIP() << "mounting a tmpfs was refused: " << m_refused;
+    if (std::system(("chattr +i '" + host.folder + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "chattr +i is not available here";
+    ASSERT_TRUE(Graph().BuildCaptureGraph(true, true, true, true));
+    ASSERT_TRUE(PumpUntil([&] { return !host.prompts.messages.empty(); }, 5s));
+    std::system(("chattr -i '" + host.folder + "'").c_str());
+    ASSERT_EQ(host.prompts.messages.size(), 1u);
+    EXPECT_TRUE(StartsWith(host.prompts.messages[0], kFileLost + "\n")) << host.prompts.messages[0];
+    EXPECT_EQ(host.recordingsEnded, 1);
+    ExpectPreviewRuns();
+    EXPECT_EQ(CountEntries(host.folder.c_str()), 0);
+    ExpectNewRecordingPlays(host.folder);
+}
+
 // The folder is removed (rm -rf) while the recording writes into it. The
 // open file would take the recording with it: the recording is ended, its
 // file completed and put back in a folder made again, and the user told.

@@ -218,10 +218,13 @@ std::string CCaptureDlg::VideoFolder()
 
 void CCaptureDlg::RecordingEnded()
 {
-    // The file or the sound failed; the camera goes on in preview, and the
-    // start command records again.
+    // The file or the sound failed; the camera goes on in preview, asking
+    // nothing (a sound input that went is simply left out), and the start
+    // command records again.
     m_recording = false;
+    m_devices->SetAskNothing(true);
     Rebuild(true, true, true);
+    m_devices->SetAskNothing(false);
 }
 
 bool CCaptureDlg::Rebuild(bool reuseCamera, bool reuseFormat, bool reuseAudio)

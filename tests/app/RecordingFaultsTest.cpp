@@ -127,12 +127,14 @@ public:
     bool AskYesNo(const std::string&) override { return false; }
     bool RunDeviceDialog(const std::vector<std::string>& names, int initial, bool, int& selection) override
     {
+        ++dialogs;
         // A camera change picks the next camera in the list.
         selection = nextCamera && names.size() > 1 ? (initial + 1) % static_cast<int>(names.size()) : initial;
         return true;
     }
 
     std::vector<std::string> messages;
+    int dialogs = 0;
     bool nextCamera = false;
 };
 
@@ -1014,6 +1016,43 @@ TEST_F(WindowFaultsTest, FullDiskLeavesRecordingAndTheStartCommandRecordsAgain)
         EXPECT_TRUE(avi.valid && avi.finished) << file;
         EXPECT_GT(avi.videoFrames, 10) << file;
     }
+    window->close();
+}
+
+// The sound input goes while the window records with sound, another one
+// still there: the window leaves recording and shows its picture again
+// without asking for a sound input.
+TEST_F(WindowFaultsTest, SoundInputGoneLeavesRecordingWithoutAQuestion)
+{
+    SetTestDevices({Camera("Cam"), Microphone("Mic"), Microphone("Other Mic")});
+    {
+        std::ofstream ini(m_places.settingsFile);
+        ini << "[DEVICE]\nCAM_SELECT=Cam\nAUDIO_SELECT=Mic\nWIDTH=320\nHEIGHT=240\nFRAMERATE=333333\n";
+    }
+    auto window = std::make_unique<CCaptureDlg>(m_programFolder, m_places, &m_prompts);
+    ASSERT_TRUE(window->Initialise());
+    window->OnCommand(kCmdRecordStart);
+    Pump(1000ms);
+    CFailure failure;
+    GstRef<GstElement> microphone(gst_bin_get_by_name(GST_BIN(window->Graph().Pipeline()), "Audio Capture"));
+    ASSERT_TRUE(microphone);
+    failure.Attach(microphone.get(), true);
+    microphone.reset();
+    ASSERT_TRUE(RemoveTestDevice("Mic"));
+    const int dialogs = m_prompts.dialogs;
+    failure.armed = true;
+
+    ASSERT_TRUE(PumpUntil([&] { return !m_prompts.messages.empty(); }));
+    EXPECT_TRUE(StartsWith(m_prompts.messages[0], kAudioLost + "\n")) << m_prompts.messages[0];
+    EXPECT_FALSE(window->Recording());
+    EXPECT_EQ(m_prompts.dialogs, dialogs);
+    const std::uint64_t shown = window->Video().FramesShown();
+    EXPECT_TRUE(PumpUntil([&] { return window->Video().FramesShown() > shown + 10; }));
+    const std::vector<std::string> files = Recordings();
+    ASSERT_EQ(files.size(), 1u);
+    const AviContents avi = ProbeAvi(files[0]);
+    EXPECT_TRUE(avi.valid && avi.finished);
+    EXPECT_GT(avi.audioBuffers, 0);
     window->close();
 }
 

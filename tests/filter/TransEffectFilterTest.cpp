@@ -7,10 +7,12 @@
 #include "support/Frames.h"
 #include "support/HudPicture.h"
 #include "support/RecordingSoundPlayer.h"
+#include "support/Scene.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 #include <cstring>
 #include <filesystem>
@@ -247,6 +249,45 @@ TEST_F(FilterTest, FollowingTheStreamHandsOverAndPlacesByStreamTime)
         EXPECT_EQ(placedAt, c.placedAtMs) << c.frameMs << " ms frames: placed on the frame the pass reports";
         filter->Stop();
     }
+}
+
+// With the worker on its own thread and a real face, two runs over the same
+// frames give the same bytes, one as fast as it goes (the frame step waits
+// for the passes) and one slowed down (the passes wait for the frames).
+TEST_F(FilterTest, FollowingTheStreamTheFramesDoNotDependOnTheWorkersPace)
+{
+    const test::Scene scene;
+    ASSERT_TRUE(scene.Valid()) << "astronaut.png not found in " << QUELL_TESTDATA_DIR;
+    constexpr uint32_t kFrameMs = 33;
+    auto run = [&](std::chrono::milliseconds pause, size_t& faces) {
+        FilterPlatform platform;
+        platform.clock = &m_clock;
+        platform.sound = &m_sound;
+        CTransEffectFilter filter(platform);
+        filter.SetDataDir(QUELL_DATA_DIR);
+        filter.SetSeed(5);
+        filter.SetClockMode(ClockMode::Stream);
+        filter.Start();
+        std::vector<cv::Mat> out;
+        for (int i = 0; i < 45; ++i) {
+            cv::Mat frame = scene.Render(cv::Size(640, 480), 0.75, 170.0 + 40.0 * std::sin(i / 8.0), 20.0);
+            filter.Transform(frame.data, frame.cols, frame.rows, frame.step,
+                             FrameTime{uint64_t{i * kFrameMs} * 1000000u, uint64_t{kFrameMs} * 1000000u});
+            out.push_back(frame);
+            std::this_thread::sleep_for(pause);
+        }
+        faces = filter.FaceCount();
+        filter.Stop();
+        return out;
+    };
+    size_t fastFaces = 0, slowFaces = 0;
+    const std::vector<cv::Mat> fast = run(std::chrono::milliseconds(0), fastFaces);
+    const std::vector<cv::Mat> slow = run(std::chrono::milliseconds(30), slowFaces);
+    EXPECT_EQ(fastFaces, 1u) << "the face is found and followed";
+    EXPECT_EQ(slowFaces, 1u);
+    ASSERT_EQ(fast.size(), slow.size());
+    for (size_t i = 0; i < fast.size(); ++i)
+        ASSERT_EQ(cv::norm(fast[i], slow[i], cv::NORM_INF), 0.0) << "frame " << i;
 }
 
 TEST_F(FilterTest, StartAndStopOwnTheWorkerThread)

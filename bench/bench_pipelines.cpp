@@ -1,5 +1,6 @@
 // Whole pipelines on a moving-face MJPEG clip: the decode chain with identity,
-// quellfx or the stock face detector in the middle, at four frame sizes,
+// quellfx (also following the stream's clock, row quellfx-stream, on request)
+// or the stock face detector in the middle, at four frame sizes,
 // timed once on a quiet machine and once while a busy loop holds one core.
 //
 //   bench_pipelines [frames] [--peer-frames N] [--repeats N] [--sizes WxH,...]
@@ -312,6 +313,10 @@ std::optional<Row> RowFor(const std::string& element)
         return Row{element, "BGRx", "identity"};
     if (element == "quellfx")
         return Row{element, "BGRx", "quellfx name=fx"};
+    // Following the stream's clock: the frame step waits for each detection
+    // pass it hands over.
+    if (element == "quellfx-stream")
+        return Row{element, "BGRx", "quellfx name=fx clock=stream seed=1"};
     if (element == "facedetect")
         return Row{element, "RGB", "facedetect", true};
     return std::nullopt;
@@ -481,7 +486,7 @@ void PrintTable(const char* title, const Options& options, const Table& table, d
 {
     std::printf("\n%s; median of %d runs of %d frames (facedetect: %d)\n", title, options.repeats, options.frames,
                 options.peerFrames);
-    std::printf("%-10s %-11s %8s %9s %8s %11s %9s %8s\n", "size", "element", "run s", "ms/frame", "fps",
+    std::printf("%-10s %-14s %8s %9s %8s %11s %9s %8s\n", "size", "element", "run s", "ms/frame", "fps",
                 "extra/id", "cpu ms/f", "threads");
     for (size_t s = 0; s < options.sizes.size(); ++s) {
         const cv::Size size = options.sizes[s];
@@ -493,7 +498,7 @@ void PrintTable(const char* title, const Options& options, const Table& table, d
             if (base != table.end() && element != "identity" && base->second.median.msPerFrame > 0)
                 std::snprintf(extra, sizeof extra, "%.2f",
                               (m.msPerFrame - base->second.median.msPerFrame) / base->second.median.msPerFrame);
-            std::printf("%4dx%-5d %-11s %8.2f %9.2f %8.1f %11s %9.2f %8d%s\n", size.width, size.height,
+            std::printf("%4dx%-5d %-14s %8.2f %9.2f %8.1f %11s %9.2f %8d%s\n", size.width, size.height,
                         element.c_str(), m.runS, m.msPerFrame, m.msPerFrame > 0 ? 1000.0 / m.msPerFrame : 0.0,
                         extra, m.cpuMsPerFrame, m.threads, cell.ok ? "" : "  (failed or short)");
         }
@@ -531,8 +536,9 @@ int main(int argc, char** argv)
     const std::optional<Options> parsed = ParseOptions(argc, argv);
     if (!parsed) {
         std::fprintf(stderr,
-                     "usage: %s [frames] [--repeats N] [--sizes WxH,...] [--elements identity,quellfx,facedetect]\n"
-                     "          [--load quiet|busy|both] [--plugin-dir DIR] [--data-dir DIR] [--opencv-threads N]\n",
+                     "usage: %s [frames] [--repeats N] [--sizes WxH,...]\n"
+                     "          [--elements identity,quellfx,quellfx-stream,facedetect] [--load quiet|busy|both]\n"
+                     "          [--plugin-dir DIR] [--data-dir DIR] [--opencv-threads N]\n",
                      argv[0]);
         return 2;
     }
@@ -592,8 +598,8 @@ int main(int argc, char** argv)
 
     std::printf("pipelines: filesrc ! avidemux ! jpegdec ! videoconvert ! video/x-raw,format=F ! X ! videoconvert "
                 "! fakesink sync=false\n");
-    std::printf("  identity: F=BGRx X=identity; quellfx: F=BGRx X=quellfx; facedetect: F=RGB X=facedetect "
-                "(its defaults)\n");
+    std::printf("  identity: F=BGRx X=identity; quellfx: F=BGRx X=quellfx; quellfx-stream: F=BGRx X=quellfx "
+                "clock=stream seed=1; facedetect: F=RGB X=facedetect (its defaults)\n");
     std::printf("quellfx from %s, data-dir %s; sounds to %s\n", options.pluginDir.c_str(), options.dataDir.c_str(),
                 audio);
     std::printf("%ld cores online; OpenCV threads %d; clips in %s\n", sysconf(_SC_NPROCESSORS_ONLN),

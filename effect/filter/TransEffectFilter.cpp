@@ -254,6 +254,7 @@ bool CTransEffectFilter::PaceDetection(uint32_t now)
         report = true;
     }
     if (!m_passReportMs && reached(m_passDueMs)) {
+        // A pass that is due is never skipped for a worker still busy.
         if (m_startWorker)
             m_faceList.AwaitPass();
         if (m_faceList.OfferFrame(m_pFrame))

@@ -17,11 +17,8 @@
 #include "support/AviProbe.h"
 #include "support/TestDeviceProvider.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -45,7 +42,6 @@
 
 #include <fcntl.h>
 #include <malloc.h>
-#include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -57,9 +53,9 @@ using namespace quell::test;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-const std::string kFileLost = "録画ファイルに書き込めませんでした。";
-const std::string kCameraLost = "カメラが使えなくなりました。";
-const std::string kAudioLost = "録音デバイスが使えなくなりました。";
+constexpr const char* kFileLost = "録画ファイルに書き込めませんでした。";
+constexpr const char* kCameraLost = "カメラが使えなくなりました。";
+constexpr const char* kAudioLost = "録音デバイスが使えなくなりました。";
 
 bool StartsWith(const std::string& text, const std::string& prefix)
 {
@@ -388,7 +384,7 @@ TEST_P(FullDiskTest, FileIsMendedUpToTheLastFrameAndThePreviewComesBack)
     const std::string path = Graph().RecordingPath();
     ASSERT_TRUE(PumpUntil([&] { return !host.prompts.messages.empty(); }));
     ASSERT_EQ(host.prompts.messages.size(), 1u);
-    EXPECT_TRUE(StartsWith(host.prompts.messages[0], kFileLost + "\n")) << host.prompts.messages[0];
+    EXPECT_TRUE(StartsWith(host.prompts.messages[0], std::string(kFileLost) + "\n")) << host.prompts.messages[0];
     EXPECT_EQ(host.recordingsEnded, 1);
     ExpectPreviewRuns();
 
@@ -439,7 +435,7 @@ TEST_F(RecordingFaultsTest, FailingFileSystemIsReportedAndTheProgramGoesOn)
         ASSERT_EQ(shut, 0) << std::strerror(errno);
     }
     ASSERT_TRUE(PumpUntil([&] { return !host.prompts.messages.empty(); }));
-    EXPECT_TRUE(StartsWith(host.prompts.messages[0], kFileLost + "\n")) << host.prompts.messages[0];
+    EXPECT_TRUE(StartsWith(host.prompts.messages[0], std::string(kFileLost) + "\n")) << host.prompts.messages[0];
     EXPECT_EQ(host.recordingsEnded, 1);
     ExpectPreviewRuns();
     ExpectNewRecordingPlays(m_root + "/elsewhere");
@@ -471,7 +467,7 @@ TEST_F(RecordingFaultsTest, ImmutableFolderFailsTheStartAndThePreviewComesBack)
     ASSERT_TRUE(PumpUntil([&] { return !host.prompts.messages.empty(); }, 5s));
     std::system(("chattr -i '" + host.folder + "'").c_str());
     ASSERT_EQ(host.prompts.messages.size(), 1u);
-    EXPECT_TRUE(StartsWith(host.prompts.messages[0], kFileLost + "\n")) << host.prompts.messages[0];
+    EXPECT_TRUE(StartsWith(host.prompts.messages[0], std::string(kFileLost) + "\n")) << host.prompts.messages[0];
     EXPECT_EQ(host.recordingsEnded, 1);
     ExpectPreviewRuns();
     EXPECT_EQ(CountEntries(host.folder.c_str()), 0);
@@ -499,7 +495,7 @@ TEST_F(RecordingFaultsTest, RemovedFolderIsReportedAndTheRecordingPutBack)
         } else {
             ASSERT_TRUE(PumpUntil([&] { return !host.prompts.messages.empty(); }, 5s));
             ASSERT_EQ(host.prompts.messages.size(), 1u);
-            EXPECT_EQ(host.prompts.messages[0], kFileLost + "\n" + path + ": " + g_strerror(ENOENT));
+            EXPECT_EQ(host.prompts.messages[0], std::string(kFileLost) + "\n" + path + ": " + g_strerror(ENOENT));
             EXPECT_EQ(host.recordingsEnded, 1);
         }
         ExpectPreviewRuns();
@@ -589,7 +585,7 @@ TEST_F(RecordingFaultsTest, SoundInputGoneCompletesTheFileAndThePreviewComesBack
 
     ASSERT_TRUE(PumpUntil([&] { return !host.prompts.messages.empty(); }));
     ASSERT_EQ(host.prompts.messages.size(), 1u);
-    EXPECT_TRUE(StartsWith(host.prompts.messages[0], kAudioLost + "\n")) << host.prompts.messages[0];
+    EXPECT_TRUE(StartsWith(host.prompts.messages[0], std::string(kAudioLost) + "\n")) << host.prompts.messages[0];
     EXPECT_EQ(host.recordingsEnded, 1);
     ExpectPreviewRuns();
 
@@ -992,7 +988,7 @@ TEST_F(WindowFaultsTest, FullDiskLeavesRecordingAndTheStartCommandRecordsAgain)
     window->OnCommand(kCmdRecordStart);
     ASSERT_TRUE(window->Recording());
     ASSERT_TRUE(PumpUntil([&] { return !m_prompts.messages.empty(); }));
-    EXPECT_TRUE(StartsWith(m_prompts.messages[0], kFileLost + "\n")) << m_prompts.messages[0];
+    EXPECT_TRUE(StartsWith(m_prompts.messages[0], std::string(kFileLost) + "\n")) << m_prompts.messages[0];
     EXPECT_FALSE(window->Recording());
     EXPECT_EQ(window->windowTitle().toStdString(), "Quellvisor - Cam (320x240) :  ");
     const std::uint64_t shown = window->Video().FramesShown();
@@ -1043,7 +1039,7 @@ TEST_F(WindowFaultsTest, SoundInputGoneLeavesRecordingWithoutAQuestion)
     failure.armed = true;
 
     ASSERT_TRUE(PumpUntil([&] { return !m_prompts.messages.empty(); }));
-    EXPECT_TRUE(StartsWith(m_prompts.messages[0], kAudioLost + "\n")) << m_prompts.messages[0];
+    EXPECT_TRUE(StartsWith(m_prompts.messages[0], std::string(kAudioLost) + "\n")) << m_prompts.messages[0];
     EXPECT_FALSE(window->Recording());
     EXPECT_EQ(m_prompts.dialogs, dialogs);
     const std::uint64_t shown = window->Video().FramesShown();

@@ -1,6 +1,7 @@
 // The autostart entry: its folder, the Exec quoting read back by the
 // desktop-entry rules, overwriting, existence and removal.
 #include "shell/Autostart.h"
+#include "support/QtWait.h"
 
 #include <gtest/gtest.h>
 
@@ -18,14 +19,7 @@ namespace quell {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::ReadFile;
 
 // A fresh folder under the test run's HOME.
 std::string MakeFolder(const std::string& name)

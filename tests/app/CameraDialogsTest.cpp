@@ -8,6 +8,7 @@
 #include "shell/CaptureDlg.h"
 #include "shell/Commands.h"
 #include "shell/VideoWidget.h"
+#include "support/QtWait.h"
 #include "support/TestDeviceProvider.h"
 
 #include <QCheckBox>
@@ -149,27 +150,6 @@ public:
     bool cancel = false;
     int controlsShown = 0;
 };
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 constexpr const char* kTwoSizes = "video/x-raw,format=YUY2,width=640,height=480,framerate={30/1,15/1};"
                                   "video/x-raw,format=YUY2,width=320,height=240,framerate={30/1,15/1}";

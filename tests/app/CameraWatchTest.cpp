@@ -7,6 +7,7 @@
 #include "shell/Settings.h"
 #include "shell/VideoWidget.h"
 #include "support/AviProbe.h"
+#include "support/QtWait.h"
 #include "support/TestDeviceProvider.h"
 
 #include <QCoreApplication>
@@ -54,32 +55,6 @@ public:
     int dialogs = 0;
     int formatPages = 0;
 };
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-void Pump(int ms)
-{
-    WaitFor([] { return false; }, ms);
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 TestDevice CameraWithId(const std::string& name, int pattern, const std::string& key, const std::string& id)
 {

@@ -8,6 +8,7 @@
 #include "shell/TrayIcon.h"
 #include "shell/VideoWidget.h"
 #include "support/AviProbe.h"
+#include "support/QtWait.h"
 #include "support/TestDeviceProvider.h"
 
 #include <QAction>
@@ -66,32 +67,6 @@ public:
     bool answerYes = false;
     int choice = -1;
 };
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-void Pump(int ms)
-{
-    WaitFor([] { return false; }, ms);
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 class CaptureDlgTest : public ::testing::Test {
 protected:

@@ -248,15 +248,7 @@ protected:
         return WaitFor([&] { return window.Video().FramesShown() > before + 3; });
     }
 
-    std::vector<std::string> Recordings() const
-    {
-        std::vector<std::string> files;
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(m_places.videoFolder, ec))
-            files.push_back(entry.path().string());
-        std::sort(files.begin(), files.end());
-        return files;
-    }
+    std::vector<std::string> Recordings() const { return FilesIn(m_places.videoFolder); }
 
     QTemporaryDir m_dir;
     std::string m_programFolder;

@@ -89,15 +89,7 @@ protected:
         return std::make_unique<CCaptureDlg>(m_programFolder, m_places, &m_prompts);
     }
 
-    std::vector<std::string> Recordings() const
-    {
-        std::vector<std::string> files;
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(m_places.videoFolder, ec))
-            files.push_back(entry.path().string());
-        std::sort(files.begin(), files.end());
-        return files;
-    }
+    std::vector<std::string> Recordings() const { return FilesIn(m_places.videoFolder); }
 
     QTemporaryDir m_dir;
     std::string m_programFolder;

@@ -6,10 +6,13 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace quell::test {
 
@@ -39,6 +42,17 @@ inline std::string ReadFile(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// The paths of the entries of `folder`, sorted; none when it is missing.
+inline std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace quell::test

@@ -1,6 +1,7 @@
 // One followed face: its tracked points, timers, marker and rolled profile.
 #pragma once
 
+#include "faces/MarkerCircle.h"
 #include "platform/Clock.h"
 
 #include <opencv2/core.hpp>
@@ -91,6 +92,7 @@ public:
 
 private:
     uint32_t m_seedSeconds;
+    mutable CCircleStamps m_circles;  // the sight's circles, drawn again each frame
 };
 
 }  // namespace quell

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -99,6 +100,75 @@ void DrawCircleOutline(cv::Mat& frame, cv::Point centre, int radius, const cv::S
         cv::line(frame, poly[i - 1], poly[i], colour, thickness, kLineType, kShift);
 }
 
+CCircleStamps::Stamp& CCircleStamps::Find(int radius, int thickness)
+{
+    ++m_uses;
+    Stamp* oldest = &m_stamps[0];
+    for (Stamp& s : m_stamps) {
+        if (s.radius == radius && s.thickness == thickness) {
+            s.used = m_uses;
+            return s;
+        }
+        if (s.used < oldest->used)
+            oldest = &s;
+    }
+
+    // Drawn once on a blank picture with a margin all round, then read back
+    // row by row.
+    Stamp& s = *oldest;
+    const int margin = radius + thickness + 4;
+    const int side = 2 * margin + 2;
+    if (m_scratch.rows < side || m_scratch.cols < side)
+        m_scratch.create(std::max(side, m_scratch.rows), std::max(side, m_scratch.cols), CV_8UC1);
+    cv::Mat canvas = m_scratch(cv::Rect(0, 0, side, side));
+    canvas.setTo(cv::Scalar::all(0));
+    const cv::Point at(margin, margin);
+    DrawCircleOutline(canvas, at, radius, cv::Scalar::all(255), thickness);
+    s.runs.clear();
+    for (int y = 0; y < side; ++y) {
+        const uchar* row = canvas.ptr<uchar>(y);
+        for (int x = 0; x < side;) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            const int begin = x;
+            while (x < side && row[x])
+                ++x;
+            s.runs.push_back({y - at.y, begin - at.x, x - at.x});
+        }
+    }
+    s.radius = radius;
+    s.thickness = thickness;
+    s.used = m_uses;
+    return s;
+}
+
+void CCircleStamps::Draw(cv::Mat& frame, cv::Point centre, int radius, const cv::Scalar& colour, int thickness)
+{
+    radius = std::max(radius, 0);
+    thickness = Thickness(thickness);
+    // Only circles well inside the frame are stamped: near an edge OpenCV
+    // clips the lines it draws, which need not keep the same pixels. No
+    // pixel lies farther than radius + thickness / 2 + 1 from the centre.
+    const int64_t reach = int64_t{radius} + thickness + 4;
+    const bool inside = frame.type() == CV_8UC4 && centre.x - reach >= 0 && centre.y - reach >= 0 &&
+                        centre.x + reach < frame.cols && centre.y + reach < frame.rows;
+    if (!inside) {
+        DrawCircleOutline(frame, centre, radius, colour, thickness);
+        return;
+    }
+    const Stamp& s = Find(radius, thickness);
+    uint32_t pixel;
+    const uchar bytes[4] = {cv::saturate_cast<uchar>(colour[0]), cv::saturate_cast<uchar>(colour[1]),
+                            cv::saturate_cast<uchar>(colour[2]), cv::saturate_cast<uchar>(colour[3])};
+    std::memcpy(&pixel, bytes, sizeof pixel);
+    for (const Run& run : s.runs) {
+        uint32_t* row = frame.ptr<uint32_t>(centre.y + run.dy) + centre.x;
+        std::fill(row + run.x0, row + run.x1, pixel);
+    }
+}
+
 void CFaceData::DrawMarker(cv::Mat& frame) const
 {
     if (frame.empty())
@@ -117,7 +187,7 @@ void CFaceData::DrawMarker(cv::Mat& frame) const
     const cv::Point c(cx, cy);
 
     for (const int r : {A, A + B / 2, 2 * A, 2 * A + B / 2})
-        DrawCircleOutline(frame, c, r, kSightColour, thin);
+        m_circles.Draw(frame, c, r, kSightColour, thin);
 
     auto line = [&](int x0, int y0, int x1, int y1) {
         cv::line(frame, cv::Point(x0, y0), cv::Point(x1, y1), kSightColour, thin, kLineType);

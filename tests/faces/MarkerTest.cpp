@@ -130,27 +130,37 @@ TEST_F(MarkerTest, MarkerOffTheFrameAndTinyFramesAreSafe)
     bare.DrawMarker(frame);  // no thumbnail yet
 }
 
-// The marker's circles against cv::circle, pixel for pixel: every radius the
-// sight uses at every frame size up to 4K, with the thicknesses those sizes
-// give, centres inside, on the border of and outside the frame, and radii of
-// 0 and below.
+// The marker's circles against cv::circle, pixel for pixel, drawn directly
+// and through the stamps (one cache for all, so stamps are made, reused at
+// centres of every parity and evicted): every radius the sight uses at every
+// frame size up to 4K, with the thicknesses those sizes give, centres inside,
+// on the border of and outside the frame, and radii of 0 and below.
 TEST(MarkerCircleTest, SamePixelsAsCvCircle)
 {
     std::mt19937 rng(7);
+    CCircleStamps stamps;
     cv::Mat background(300, 400, CV_8UC4);
     cv::randu(background, cv::Scalar::all(0), cv::Scalar::all(256));
     const cv::Scalar colour(222, 255, 222, 0);
     int compared = 0;
     for (int thickness = 1; thickness <= 8; ++thickness) {
         for (int radius = -3; radius <= 260; radius += (radius < 40 ? 1 : 7)) {
-            for (int k = 0; k < 3; ++k) {
-                const cv::Point centre(static_cast<int>(rng() % 600) - 100, static_cast<int>(rng() % 500) - 100);
+            for (int k = 0; k < 6; ++k) {
+                // Half the centres anywhere, half near the middle.
+                const cv::Point centre = k < 3 ? cv::Point(static_cast<int>(rng() % 600) - 100,
+                                                           static_cast<int>(rng() % 500) - 100)
+                                               : cv::Point(190 + static_cast<int>(rng() % 20),
+                                                           140 + static_cast<int>(rng() % 20));
                 cv::Mat want = background.clone();
                 cv::Mat got = background.clone();
+                cv::Mat stamped = background.clone();
                 cv::circle(want, centre, std::max(radius, 0), colour, thickness, cv::LINE_4);
                 DrawCircleOutline(got, centre, radius, colour, thickness);
+                stamps.Draw(stamped, centre, radius, colour, thickness);
                 ASSERT_EQ(cv::norm(got, want, cv::NORM_INF), 0.0)
                     << "radius " << radius << " thickness " << thickness << " centre " << centre;
+                ASSERT_EQ(cv::norm(stamped, want, cv::NORM_INF), 0.0)
+                    << "stamped: radius " << radius << " thickness " << thickness << " centre " << centre;
                 ++compared;
             }
         }
@@ -171,13 +181,18 @@ TEST(MarkerCircleTest, FramesOfOtherShapesAndFarCentresMatchToo)
         {{1, 1}, {0, 0}, 0, 1},          {{1, 1}, {0, 0}, 5, 3},           {{2, 2}, {1, 1}, 1, 1},
         {{7, 5}, {3, 2}, 2, 2},          {{3840, 40}, {1920, 20}, 400, 6}, {{64, 48}, {-5000, 90000}, 6000, 2},
         {{64, 48}, {40000, 10}, 39990, 1}, {{64, 48}, {32760, 24}, 32730, 3}, {{64, 48}, {-32700, 24}, 32730, 1},
+        {{1300, 1200}, {651, 600}, 580, 6},
     };
+    CCircleStamps stamps;
     for (const Case& c : cases) {
         cv::Mat want(c.size, CV_8UC4, cv::Scalar(9, 8, 7, 6));
         cv::Mat got = want.clone();
         cv::circle(want, c.centre, c.radius, colour, c.thickness, cv::LINE_4);
+        cv::Mat stamped = got.clone();
         DrawCircleOutline(got, c.centre, c.radius, colour, c.thickness);
+        stamps.Draw(stamped, c.centre, c.radius, colour, c.thickness);
         EXPECT_EQ(cv::norm(got, want, cv::NORM_INF), 0.0) << c.size << " " << c.centre << " r " << c.radius;
+        EXPECT_EQ(cv::norm(stamped, want, cv::NORM_INF), 0.0) << c.size << " " << c.centre << " r " << c.radius;
     }
 }
 

@@ -3,6 +3,8 @@
 // leaves them.
 #include "faces/FlowPyramid.h"
 
+#include "platform/RowTeam.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -39,19 +41,21 @@ cv::Mat Place(cv::Mat& buffer, cv::Size size, int border, int type)
     return buffer(cv::Rect(0, 0, whole.width, whole.height));
 }
 
-// Fills the border of `bordered` (CV_8UC1) around its interior by
-// reflection.
-void ReflectBorder(cv::Mat& bordered, int border)
+// Fills the left and right border of one row of a bordered picture whose
+// interior row starts at `row` and is `w` pixels long, by reflection.
+inline void ReflectRowEnds(uchar* row, int w, int border)
 {
-    const int w = bordered.cols - 2 * border;
-    const int h = bordered.rows - 2 * border;
-    for (int y = 0; y < h; ++y) {
-        uchar* row = bordered.ptr<uchar>(y + border) + border;
-        for (int x = 1; x <= border; ++x) {
-            row[-x] = row[Reflect(-x, w)];
-            row[w - 1 + x] = row[Reflect(w - 1 + x, w)];
-        }
+    for (int x = 1; x <= border; ++x) {
+        row[-x] = row[Reflect(-x, w)];
+        row[w - 1 + x] = row[Reflect(w - 1 + x, w)];
     }
+}
+
+// Fills the rows above and below the interior of `bordered` (CV_8UC1,
+// interior rows already bordered left and right) by reflection.
+void ReflectTopAndBottom(cv::Mat& bordered, int border)
+{
+    const int h = bordered.rows - 2 * border;
     for (int y = 1; y <= border; ++y) {
         std::copy_n(bordered.ptr<uchar>(border + Reflect(-y, h)), bordered.cols, bordered.ptr<uchar>(border - y));
         std::copy_n(bordered.ptr<uchar>(border + Reflect(h - 1 + y, h)), bordered.cols,
@@ -59,93 +63,77 @@ void ReflectBorder(cv::Mat& bordered, int border)
     }
 }
 
-// Scharr derivatives of `src` into `dst` (CV_16SC2, same size), with
-// reflected edges, as the tracker computes them. Every intermediate fits 16
-// bits (at most 16 * 255), so the vector path sums in 16-bit lanes and gives
-// the plain loop's values.
-void Scharr(const cv::Mat& src, cv::Mat& dst, std::vector<short>& rows)
+// Scharr derivatives of one row (d/dx, d/dy interleaved into `out`) from the
+// rows above and below it, with reflected ends, as the tracker computes
+// them. Every intermediate fits 16 bits (at most 16 * 255), so the vector
+// path sums in 16-bit lanes and gives the plain loop's values.
+void ScharrRow(const uchar* above, const uchar* centre, const uchar* below, int w, short* out)
 {
-    const int w = src.cols;
-    const int h = src.rows;
-    rows.resize(2 * static_cast<size_t>(w + 2));
-    short* t0 = rows.data() + 1;          // 3 * (above + below) + 10 * centre
-    short* t1 = rows.data() + w + 3;      // below - above
-    for (int y = 0; y < h; ++y) {
-        const uchar* above = src.ptr<uchar>(Reflect(y - 1, h));
-        const uchar* centre = src.ptr<uchar>(y);
-        const uchar* below = src.ptr<uchar>(Reflect(y + 1, h));
-        int x = 0;
+    const auto at = [&](int x) {
+        const int l = Reflect(x - 1, w), r = Reflect(x + 1, w);
+        out[2 * x] = static_cast<short>((above[r] + below[r]) * 3 + centre[r] * 10 -
+                                        ((above[l] + below[l]) * 3 + centre[l] * 10));
+        out[2 * x + 1] = static_cast<short>((below[l] - above[l] + below[r] - above[r]) * 3 +
+                                            (below[x] - above[x]) * 10);
+    };
+    if (w <= 0)
+        return;
+    at(0);
+    int x = 1;
 #if defined(__SSE2__)
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i three = _mm_set1_epi16(3);
-        const __m128i ten = _mm_set1_epi16(10);
-        for (; x + 8 <= w; x += 8) {
-            const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(above + x)), zero);
-            const __m128i c = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(centre + x)), zero);
-            const __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(below + x)), zero);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(t0 + x),
-                             _mm_add_epi16(_mm_mullo_epi16(_mm_add_epi16(a, b), three), _mm_mullo_epi16(c, ten)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(t1 + x), _mm_sub_epi16(b, a));
-        }
-#endif
-        for (; x < w; ++x) {
-            t0[x] = static_cast<short>((above[x] + below[x]) * 3 + centre[x] * 10);
-            t1[x] = static_cast<short>(below[x] - above[x]);
-        }
-        t0[-1] = t0[Reflect(-1, w)];
-        t1[-1] = t1[Reflect(-1, w)];
-        t0[w] = t0[Reflect(w, w)];
-        t1[w] = t1[Reflect(w, w)];
-        short* out = dst.ptr<short>(y);
-        x = 0;
-#if defined(__SSE2__)
-        for (; x + 8 <= w; x += 8) {
-            const __m128i dx = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t0 + x + 1)),
-                                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(t0 + x - 1)));
-            const __m128i side = _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t1 + x + 1)),
-                                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(t1 + x - 1)));
-            const __m128i dy = _mm_add_epi16(_mm_mullo_epi16(side, three),
-                                             _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t1 + x)), ten));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x), _mm_unpacklo_epi16(dx, dy));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x + 8), _mm_unpackhi_epi16(dx, dy));
-        }
-#endif
-        for (; x < w; ++x) {
-            out[2 * x] = static_cast<short>(t0[x + 1] - t0[x - 1]);
-            out[2 * x + 1] = static_cast<short>((t1[x + 1] + t1[x - 1]) * 3 + t1[x] * 10);
-        }
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i three = _mm_set1_epi16(3);
+    const __m128i ten = _mm_set1_epi16(10);
+    const auto load = [&](const uchar* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+    };
+    // Eight columns at a time while column x + 8 still lies inside.
+    for (; x + 9 <= w; x += 8) {
+        const __m128i aL = load(above + x - 1), aC = load(above + x), aR = load(above + x + 1);
+        const __m128i bL = load(below + x - 1), bC = load(below + x), bR = load(below + x + 1);
+        const __m128i cL = load(centre + x - 1), cR = load(centre + x + 1);
+        const __m128i dx = _mm_sub_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_add_epi16(aR, bR), three),
+                                                       _mm_mullo_epi16(cR, ten)),
+                                         _mm_add_epi16(_mm_mullo_epi16(_mm_add_epi16(aL, bL), three),
+                                                       _mm_mullo_epi16(cL, ten)));
+        const __m128i side = _mm_add_epi16(_mm_sub_epi16(bL, aL), _mm_sub_epi16(bR, aR));
+        const __m128i dy = _mm_add_epi16(_mm_mullo_epi16(side, three), _mm_mullo_epi16(_mm_sub_epi16(bC, aC), ten));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x), _mm_unpacklo_epi16(dx, dy));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x + 8), _mm_unpackhi_epi16(dx, dy));
     }
+#endif
+    for (; x < w; ++x)
+        at(x);
 }
 
-// pyrDown: the 5 x 5 Gaussian (1 4 6 4 1)^2 / 256, rounded, on every other
-// pixel of `src`, with reflected edges, into `dst` of ((w + 1) / 2, (h + 1) / 2).
-void Reduce(const cv::Mat& src, cv::Mat& dst, std::vector<int>& rows)
+// pyrDown's horizontal pass over one source row of `sw` pixels: the 5-tap
+// Gaussian (1 4 6 4 1) with reflected ends, on the `dw` output columns.
+void ReduceRow(const uchar* s, int sw, int* r, int dw)
 {
-    const int sw = src.cols, sh = src.rows;
-    const int dw = dst.cols, dh = dst.rows;
-    // Every source row filtered horizontally once, on the output columns.
-    rows.resize(static_cast<size_t>(sh) * dw);
-    for (int y = 0; y < sh; ++y) {
-        const uchar* s = src.ptr<uchar>(y);
-        int* r = rows.data() + static_cast<size_t>(y) * dw;
-        auto edge = [&](int x) {
-            const int c = 2 * x;
-            r[x] = s[Reflect(c - 2, sw)] + 4 * (s[Reflect(c - 1, sw)] + s[Reflect(c + 1, sw)]) + 6 * s[c] +
-                   s[Reflect(c + 2, sw)];
-        };
-        // Columns whose taps all lie inside the row, in one plain loop.
-        const int first = std::min(1, dw);
-        const int last = std::max(first, std::min(dw, (sw - 1) / 2));
-        for (int x = 0; x < first; ++x)
-            edge(x);
-        for (int x = first; x < last; ++x) {
-            const uchar* p = s + 2 * x;
-            r[x] = p[-2] + 4 * (p[-1] + p[1]) + 6 * p[0] + p[2];
-        }
-        for (int x = last; x < dw; ++x)
-            edge(x);
+    auto edge = [&](int x) {
+        const int c = 2 * x;
+        r[x] = s[Reflect(c - 2, sw)] + 4 * (s[Reflect(c - 1, sw)] + s[Reflect(c + 1, sw)]) + 6 * s[c] +
+               s[Reflect(c + 2, sw)];
+    };
+    // Columns whose taps all lie inside the row, in one plain loop.
+    const int first = std::min(1, dw);
+    const int last = std::max(first, std::min(dw, (sw - 1) / 2));
+    for (int x = 0; x < first; ++x)
+        edge(x);
+    for (int x = first; x < last; ++x) {
+        const uchar* p = s + 2 * x;
+        r[x] = p[-2] + 4 * (p[-1] + p[1]) + 6 * p[0] + p[2];
     }
-    for (int y = 0; y < dh; ++y) {
+    for (int x = last; x < dw; ++x)
+        edge(x);
+}
+
+// pyrDown's vertical pass: every other row of the `sh` horizontally filtered
+// rows, rounded, into `dst` of ((w + 1) / 2, (h + 1) / 2).
+void ReduceColumns(const std::vector<int>& rows, int sh, cv::Mat& dst)
+{
+    const int dw = dst.cols;
+    for (int y = 0; y < dst.rows; ++y) {
         const int c = 2 * y;
         const int* r0 = rows.data() + static_cast<size_t>(Reflect(c - 2, sh)) * dw;
         const int* r1 = rows.data() + static_cast<size_t>(Reflect(c - 1, sh)) * dw;
@@ -158,45 +146,87 @@ void Reduce(const cv::Mat& src, cv::Mat& dst, std::vector<int>& rows)
     }
 }
 
+// The derivative's border rows and columns are zero; its inside is written
+// by ScharrRow.
+void ZeroDerivBorder(cv::Mat& deriv, int border, cv::Size size, int rowBegin, int rowEnd)
+{
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        short* row = deriv.ptr<short>(y);
+        if (y < border || y >= border + size.height) {
+            std::fill_n(row, 2 * deriv.cols, short{0});
+        } else {
+            std::fill_n(row, 2 * border, short{0});
+            std::fill_n(row + 2 * (border + size.width), 2 * border, short{0});
+        }
+    }
+}
+
 }  // namespace
 
-void CFlowPyramid::Build(const cv::Mat& grey, cv::Size window, int maxLevel)
+void CFlowPyramid::Build(const cv::Mat& grey, cv::Size window, int maxLevel, CRowTeam* team)
 {
     CV_Assert(grey.type() == CV_8UC1 && !grey.empty());
     maxLevel = std::clamp(maxLevel, 0, kMaxLevels);
     const int border = std::max(window.width, window.height) + 1;
+    const auto makes = [&](int level, cv::Size at) {
+        return level == 0 || (level <= maxLevel && at.width > window.width && at.height > window.height);
+    };
     size_t count = 0;
     cv::Size size = grey.size();
-    for (int level = 0; level <= maxLevel; ++level) {
-        if (level > 0 && (size.width <= window.width || size.height <= window.height))
-            break;
+    for (int level = 0; level <= maxLevel && makes(level, size); ++level) {
         Level& buffers = m_buffers[level];
         cv::Mat image = Place(buffers.image, size, border, CV_8UC1);
         cv::Mat deriv = Place(buffers.deriv, size, border, CV_16SC2);
         const cv::Rect inner(border, border, size.width, size.height);
         cv::Mat imageInner = image(inner);
-        if (level == 0)
-            grey.copyTo(imageInner);
-        else
-            Reduce(m_levels[2 * (level - 1)], imageInner, m_buffers[level - 1].rows);
-        ReflectBorder(image, border);
-        // The derivative's border is zero; its inside is written below.
-        for (int y = 0; y < deriv.rows; ++y) {
-            short* row = deriv.ptr<short>(y);
-            if (y < border || y >= border + size.height) {
-                std::fill_n(row, 2 * deriv.cols, short{0});
-            } else {
-                std::fill_n(row, 2 * border, short{0});
-                std::fill_n(row + 2 * (border + size.width), 2 * border, short{0});
-            }
-        }
         cv::Mat derivInner = deriv(inner);
-        Scharr(imageInner, derivInner, buffers.scharrRows);
+        const int w = size.width, h = size.height;
+        const cv::Size half((w + 1) / 2, (h + 1) / 2);
+        const bool reduce = makes(level + 1, half);
+        if (reduce)
+            buffers.rows.resize(static_cast<size_t>(h) * half.width);
+        if (level == 0) {
+            // The largest level, in blocks of rows that may run on two
+            // threads: each row is copied in, bordered left and right, its
+            // derivatives taken and its horizontal reduction for the next
+            // level made, all from the picture itself.
+            auto rows = [&](int begin, int end) {
+                for (int y = begin; y < end; ++y) {
+                    const uchar* source = grey.ptr<uchar>(y);
+                    uchar* row = imageInner.ptr<uchar>(y);
+                    std::copy_n(source, w, row);
+                    ReflectRowEnds(row, w, border);
+                    ScharrRow(grey.ptr<uchar>(Reflect(y - 1, h)), source, grey.ptr<uchar>(Reflect(y + 1, h)), w,
+                              derivInner.ptr<short>(y));
+                    ZeroDerivBorder(deriv, border, size, border + y, border + y + 1);
+                    if (reduce)
+                        ReduceRow(source, w, buffers.rows.data() + static_cast<size_t>(y) * half.width, half.width);
+                }
+            };
+            if (team)
+                team->Run(h, kTeamBlockRows, rows);
+            else
+                rows(0, h);
+        } else {
+            ReduceColumns(m_buffers[level - 1].rows, m_levels[2 * (level - 1)].rows, imageInner);
+            for (int y = 0; y < h; ++y) {
+                uchar* row = imageInner.ptr<uchar>(y);
+                ReflectRowEnds(row, w, border);
+                ScharrRow(imageInner.ptr<uchar>(Reflect(y - 1, h)), row, imageInner.ptr<uchar>(Reflect(y + 1, h)), w,
+                          derivInner.ptr<short>(y));
+                if (reduce)
+                    ReduceRow(row, w, buffers.rows.data() + static_cast<size_t>(y) * half.width, half.width);
+            }
+            ZeroDerivBorder(deriv, border, size, border, border + h);
+        }
+        ReflectTopAndBottom(image, border);
+        ZeroDerivBorder(deriv, border, size, 0, border);
+        ZeroDerivBorder(deriv, border, size, border + h, deriv.rows);
         if (m_levels.size() < count + 2)
             m_levels.resize(count + 2);
         m_levels[count++] = imageInner;
         m_levels[count++] = derivInner;
-        size = cv::Size((size.width + 1) / 2, (size.height + 1) / 2);
+        size = half;
     }
     m_levels.resize(count);
 }

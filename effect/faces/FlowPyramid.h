@@ -12,6 +12,8 @@
 
 namespace quell {
 
+class CRowTeam;
+
 class CFlowPyramid {
 public:
     static constexpr int kMaxLevels = 8;
@@ -19,8 +21,10 @@ public:
     // Builds the pyramid of `grey` (CV_8UC1, any stride, may be a region of
     // a larger picture; only its own pixels are read) with up to `maxLevel`
     // levels above the picture itself, for a flow window of `window`. A level
-    // is made only while it is larger than the window, as OpenCV does.
-    void Build(const cv::Mat& grey, cv::Size window, int maxLevel);
+    // is made only while it is larger than the window, as OpenCV does. With
+    // a running `team` the largest level is made in blocks of rows on two
+    // threads; the pyramid is the same either way.
+    void Build(const cv::Mat& grey, cv::Size window, int maxLevel, CRowTeam* team = nullptr);
 
     // Image and derivative of each level, interleaved: what
     // calcOpticalFlowPyrLK takes as a prebuilt pyramid. Empty before Build().
@@ -34,8 +38,8 @@ private:
         cv::Mat image;   // CV_8UC1, border filled by reflection
         cv::Mat deriv;   // CV_16SC2 (d/dx, d/dy), border zero
         std::vector<int> rows;  // horizontally filtered rows for the next level
-        std::vector<short> scharrRows;  // the derivative filter's two row buffers
     };
+    static constexpr int kTeamBlockRows = 16;
 
     std::array<Level, kMaxLevels + 1> m_buffers;
     std::vector<cv::Mat> m_levels;

@@ -366,9 +366,9 @@ void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
     }
     if (!m_pyramidReady || (m_pyramidRoi & needed) != needed) {
         m_pyramidRoi = m_wholeFramePyramids ? frame : grow(bounds, kTrackMargin + kRegionSlack);
-        m_pPrevPyramid.Build(m_pPrevGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels);
+        m_pPrevPyramid.Build(m_pPrevGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels, &m_rowTeam);
     }
-    m_pPyramid.Build(curGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels);
+    m_pPyramid.Build(curGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels, &m_rowTeam);
     const cv::Point2f origin(static_cast<float>(m_pyramidRoi.x), static_cast<float>(m_pyramidRoi.y));
     for (CFaceData* face : m_stepFaces)
         face->Track(m_pPrevPyramid.Levels(), m_pPyramid.Levels(), origin, &m_rowTeam);

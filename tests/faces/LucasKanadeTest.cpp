@@ -4,6 +4,7 @@
 #include "faces/FaceData.h"
 #include "faces/FlowPyramid.h"
 #include "faces/LucasKanade.h"
+#include "platform/RowTeam.h"
 #include "support/Scene.h"
 
 #include <gtest/gtest.h>
@@ -94,28 +95,39 @@ INSTANTIATE_TEST_SUITE_P(Motions, LucasKanadeTest,
                          [](const ::testing::TestParamInfo<Motion>& info) { return std::string(info.param.name); });
 
 // The frame step's pyramid equals OpenCV's level by level, with the borders
-// the tracker reads, for sizes that leave remainders to every vector loop.
+// the tracker reads, for sizes that leave remainders to every vector loop:
+// built alone and on a row team (one pyramid object for every size, so its
+// buffers are reused), from a whole picture and from a region of a larger
+// one whose surroundings must not leak in.
 TEST(FlowPyramid, EqualsOpenCvLevelByLevelWithBorders)
 {
     cv::RNG rng(3);
-    for (const cv::Size size : {cv::Size(11, 13), cv::Size(33, 17), cv::Size(203, 151), cv::Size(640, 480)}) {
-        cv::Mat grey(size, CV_8UC1);
-        rng.fill(grey, cv::RNG::UNIFORM, 0, 256);
-        grey.at<uchar>(0, 0) = 255;  // the largest derivative sums at a corner
-        CFlowPyramid own;
-        own.Build(grey, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
-        std::vector<cv::Mat> reference;
-        cv::buildOpticalFlowPyramid(grey, reference, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
-        ASSERT_EQ(own.Levels().size(), reference.size()) << size;
-        const cv::Size b = CFaceData::kFlowWindow;
-        for (size_t i = 0; i < reference.size(); ++i) {
-            cv::Mat mine = own.Levels()[i], theirs = reference[i];
-            ASSERT_EQ(mine.size(), theirs.size()) << size << " entry " << i;
-            mine.adjustROI(b.height, b.height, b.width, b.width);
-            theirs.adjustROI(b.height, b.height, b.width, b.width);
-            EXPECT_EQ(cv::norm(mine.reshape(1), theirs.reshape(1), cv::NORM_INF), 0.0) << size << " entry " << i;
+    CRowTeam team;
+    team.Start();
+    CFlowPyramid own;
+    for (const bool teamed : {false, true}) {
+        for (const cv::Size size : {cv::Size(11, 13), cv::Size(33, 17), cv::Size(1, 40), cv::Size(203, 151),
+                                    cv::Size(640, 480)}) {
+            cv::Mat whole(size.height + 9, size.width + 14, CV_8UC1);
+            rng.fill(whole, cv::RNG::UNIFORM, 0, 256);
+            cv::Mat grey = whole(cv::Rect(cv::Point(7, 4), size));
+            grey.at<uchar>(0, 0) = 255;  // the largest derivative sums at a corner
+            own.Build(grey, CFaceData::kFlowWindow, CFaceData::kFlowLevels, teamed ? &team : nullptr);
+            std::vector<cv::Mat> reference;
+            cv::buildOpticalFlowPyramid(grey.clone(), reference, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
+            ASSERT_EQ(own.Levels().size(), reference.size()) << size;
+            const cv::Size b = CFaceData::kFlowWindow;
+            for (size_t i = 0; i < reference.size(); ++i) {
+                cv::Mat mine = own.Levels()[i], theirs = reference[i];
+                ASSERT_EQ(mine.size(), theirs.size()) << size << " entry " << i;
+                mine.adjustROI(b.height, b.height, b.width, b.width);
+                theirs.adjustROI(b.height, b.height, b.width, b.width);
+                EXPECT_EQ(cv::norm(mine.reshape(1), theirs.reshape(1), cv::NORM_INF), 0.0)
+                    << size << " entry " << i << (teamed ? " on the team" : "");
+            }
         }
     }
+    team.Stop();
 }
 
 TEST(LucasKanade, FlatPicturesLoseEveryPointAndNoPointsIsFine)

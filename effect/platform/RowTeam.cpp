@@ -42,7 +42,7 @@ bool CRowTeam::Running() const
     return m_running && !m_stopping;
 }
 
-int CRowTeam::Work(uint32_t generation, BodyFn fn, void* context, int rows, int block, int blocks)
+int CRowTeam::Work(uint32_t generation, BodyFn fn, void* context, int rows, int block, int blocks, bool helper)
 {
     const uint64_t tag = uint64_t{generation} << 32;
     int ran = 0;
@@ -57,6 +57,10 @@ int CRowTeam::Work(uint32_t generation, BodyFn fn, void* context, int rows, int 
             try {
                 fn(context, begin, std::min(rows, begin + block));
                 ++ran;
+                // Counted before the block is reported done, so that the
+                // count is complete when Run() returns.
+                if (helper)
+                    m_helperBlocks.fetch_add(1, std::memory_order_relaxed);
             } catch (...) {
                 std::lock_guard lock(m_mutex);
                 if (!m_error)
@@ -103,7 +107,7 @@ void CRowTeam::RunBlocks(int rows, int block, BodyFn fn, void* context)
         return;
     }
     m_wake.notify_one();
-    Work(generation, fn, context, rows, block, blocks);
+    Work(generation, fn, context, rows, block, blocks, false);
     // Every block is claimed; wait for those the helper is still in.
     int done = m_done.load(std::memory_order_acquire);
     if (done == blocks) {
@@ -154,8 +158,7 @@ void CRowTeam::Helper()
         const int block = m_block;
         const int blocks = m_blocks;
         lock.unlock();
-        const int ran = Work(seen, fn, context, rows, block, blocks);
-        m_helperBlocks.fetch_add(static_cast<uint64_t>(ran), std::memory_order_relaxed);
+        Work(seen, fn, context, rows, block, blocks, true);
         lock.lock();
     }
 }

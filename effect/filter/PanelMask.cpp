@@ -126,23 +126,6 @@ inline void ShadeSpan(uint8_t* row, int begin, int end)
     }
 }
 
-// Runs body(begin, end) over the rows [begin, end) of `frame`, shared with
-// `team` when the frame is large enough to be worth it.
-template <typename Body>
-void RunRows(const cv::Mat& frame, int begin, int end, CRowTeam* team, Body& body)
-{
-    // Blocks of 16 rows: at 1080p a block is about 10 microseconds of work,
-    // short enough that the caller rarely waits for the helper's last one.
-    // Below about a megapixel the pass is shorter than waking the helper.
-    constexpr int64_t kShareFromPixels = 1'000'000;
-    if (team && int64_t{frame.cols} * frame.rows >= kShareFromPixels) {
-        auto shifted = [&](int b, int e) { body(begin + b, begin + e); };
-        team->Run(end - begin, 16, shifted);
-    } else {
-        body(begin, end);
-    }
-}
-
 }  // namespace
 
 void CPanelMask::Build(int width, int height, int panelHeight)
@@ -246,24 +229,24 @@ void CPanelMask::GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Ma
             WriteRow(prevGrey.ptr<uint8_t>(y), row, y);
         }
     };
-    RunRows(frame, 0, frame.rows, team, rows);
+    // Blocks of 16 rows: at 1080p a block is about 10 microseconds of work,
+    // short enough that the caller rarely waits for the helper's last one.
+    // Below about a megapixel the pass is shorter than waking the helper.
+    constexpr int64_t kShareFromPixels = 1'000'000;
+    if (team && int64_t{frame.cols} * frame.rows >= kShareFromPixels)
+        team->Run(frame.rows, 16, rows);
+    else
+        rows(0, frame.rows);
 }
 
-void CPanelMask::Shade(cv::Mat& frame, CRowTeam* team) const
+void CPanelMask::Shade(cv::Mat& frame) const
 {
     RequireFrame(frame);
-    auto rows = [&](int begin, int end) {
-        for (int y = begin; y < end; ++y) {
-            uint8_t* row = frame.ptr<uint8_t>(y);
-            for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i)
-                ShadeSpan(row, m_runs[i].begin, m_runs[i].end);
-        }
-    };
-    // Only the rows from the rim down hold runs.
-    int first = 0;
-    while (first < frame.rows && m_rowFirst[first] == m_rowFirst[first + 1])
-        ++first;
-    RunRows(frame, first, frame.rows, team, rows);
+    for (int y = 0; y < frame.rows; ++y) {
+        uint8_t* row = frame.ptr<uint8_t>(y);
+        for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i)
+            ShadeSpan(row, m_runs[i].begin, m_runs[i].end);
+    }
 }
 
 }  // namespace quell

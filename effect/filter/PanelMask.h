@@ -34,8 +34,8 @@ public:
     void GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Mat& prevGrey,
                           CRowTeam* team = nullptr) const;
     // Inside the panel: blue and red 0, green trunc(0.4 * green), the fourth
-    // byte kept. With a running `team` the rows are shared as above.
-    void Shade(cv::Mat& frame, CRowTeam* team = nullptr) const;
+    // byte kept.
+    void Shade(cv::Mat& frame) const;
 
     // The row on which the gauge stands: the rim's height at the right edge.
     int GaugeBase() const { return m_gaugeBase; }

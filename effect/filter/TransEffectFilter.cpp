@@ -322,7 +322,7 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     // The panel is shaded after the markers, so that they are shaded with
     // the picture there.
     CFaceData* current = UpdateFaces();
-    m_panel.Shade(m_pFrame, &m_rowTeam);
+    m_panel.Shade(m_pFrame);
     DrawOverlay(current);
     m_prevFaceCount = m_faceCountNow;
     m_pFrame = cv::Mat();

@@ -2,7 +2,6 @@
 // picture written back as grey, tinted outside the panel, drawn over, then
 // shaded inside the panel.
 #include "filter/PanelMask.h"
-#include "platform/RowTeam.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
@@ -66,8 +65,6 @@ TEST(PanelMaskTest, WriteBackThenShadeEqualsTheOldSequenceOnRandomGreys)
     // Odd widths, tiny frames, and a row stride with padding that is not a
     // multiple of 16 bytes.
     const cv::Size sizes[] = {{1, 1}, {2, 2}, {7, 5}, {99, 23}, {160, 120}, {641, 479}, {1920, 1080}};
-    CRowTeam team;
-    team.Start();
     for (const cv::Size size : sizes) {
         for (const bool padded : {false, true}) {
             CPanelMask panel;
@@ -79,8 +76,7 @@ TEST(PanelMaskTest, WriteBackThenShadeEqualsTheOldSequenceOnRandomGreys)
             cv::Mat frame = storage(cv::Rect(padded ? 1 : 0, 0, size.width, size.height));
             panel.WriteBack(grey, frame);
             DrawOver(frame);
-            // The padded frames are shaded on a row team.
-            panel.Shade(frame, padded ? &team : nullptr);
+            panel.Shade(frame);
 
             ASSERT_EQ(cv::norm(frame, want, cv::NORM_INF), 0.0) << size << (padded ? " padded" : "");
             if (padded) {

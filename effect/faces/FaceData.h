@@ -93,6 +93,7 @@ public:
 private:
     uint32_t m_seedSeconds;
     mutable CCircleStamps m_circles;  // the sight's circles, drawn again each frame
+    mutable CRayStamp m_rays;         // the ray ring
 };
 
 }  // namespace quell

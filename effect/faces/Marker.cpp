@@ -20,7 +20,7 @@ namespace {
 constexpr int kLineType = 4;  // 4-connected lines
 const cv::Scalar kSightColour(222, 255, 222, 0);
 const cv::Scalar kScanColour(0, 0, 255, 0);
-constexpr int kRayCount = 120;
+constexpr int kRayCount = CRayStamp::kRays;
 constexpr int kThumbMargin = 15;
 
 // OpenCV refuses a thickness of 0; the drawing it stands for is one pixel.
@@ -48,6 +48,71 @@ const DegreeTable& Degrees()
         for (size_t i = 0; i < t.cos.size() && i < unit.size(); ++i) {
             t.cos[i] = unit[i].x;
             t.sin[i] = unit[i].y;
+        }
+        return t;
+    }();
+    return table;
+}
+
+// Appends the runs of non-zero pixels of `area` (CV_8UC1) to `runs`,
+// relative to `origin` (in `area`'s coordinates).
+void AppendRuns(const cv::Mat& area, cv::Point origin, std::vector<StampRun>& runs)
+{
+    for (int y = 0; y < area.rows; ++y) {
+        const uchar* row = area.ptr<uchar>(y);
+        for (int x = 0; x < area.cols;) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            const int begin = x;
+            while (x < area.cols && row[x])
+                ++x;
+            runs.push_back({y - origin.y, begin - origin.x, x - origin.x});
+        }
+    }
+}
+
+// Fills `count` runs relative to `centre` in the BGRx `frame` with `colour`.
+void FillRuns(cv::Mat& frame, cv::Point centre, const StampRun* runs, size_t count, const cv::Scalar& colour)
+{
+    const uchar bytes[4] = {cv::saturate_cast<uchar>(colour[0]), cv::saturate_cast<uchar>(colour[1]),
+                            cv::saturate_cast<uchar>(colour[2]), cv::saturate_cast<uchar>(colour[3])};
+    uint32_t pixel;
+    std::memcpy(&pixel, bytes, sizeof pixel);
+    for (const StampRun* run = runs; run != runs + count; ++run) {
+        uint32_t* row = frame.ptr<uint32_t>(centre.y + run->dy) + centre.x;
+        std::fill(row + run->x0, row + run->x1, pixel);
+    }
+}
+
+// A scratch picture of at least `size`, cleared; `buffer` only grows.
+cv::Mat ClearedScratch(cv::Mat& buffer, cv::Size size)
+{
+    if (buffer.rows < size.height || buffer.cols < size.width)
+        buffer.create(std::max(size.height, buffer.rows), std::max(size.width, buffer.cols), CV_8UC1);
+    cv::Mat area = buffer(cv::Rect(cv::Point(0, 0), size));
+    area.setTo(cv::Scalar::all(0));
+    return area;
+}
+
+// Ray i points at 3 * i degrees, in green falling with i.
+struct RayTable {
+    std::array<double, kRayCount> cos;
+    std::array<double, kRayCount> sin;
+    std::array<cv::Scalar, kRayCount> colour;
+};
+
+const RayTable& Rays()
+{
+    static const RayTable table = [] {
+        RayTable t{};
+        for (int i = 0; i < kRayCount; ++i) {
+            const double phi = 3.0 * i * std::numbers::pi / 180.0;
+            t.cos[i] = std::cos(phi);
+            t.sin[i] = std::sin(phi);
+            const double green = 255 - 2.1f * i;
+            t.colour[i] = cv::Scalar(0, green, 255, 0);
         }
         return t;
     }();
@@ -118,26 +183,11 @@ CCircleStamps::Stamp& CCircleStamps::Find(int radius, int thickness)
     Stamp& s = *oldest;
     const int margin = radius + thickness + 4;
     const int side = 2 * margin + 2;
-    if (m_scratch.rows < side || m_scratch.cols < side)
-        m_scratch.create(std::max(side, m_scratch.rows), std::max(side, m_scratch.cols), CV_8UC1);
-    cv::Mat canvas = m_scratch(cv::Rect(0, 0, side, side));
-    canvas.setTo(cv::Scalar::all(0));
+    cv::Mat canvas = ClearedScratch(m_scratch, cv::Size(side, side));
     const cv::Point at(margin, margin);
     DrawCircleOutline(canvas, at, radius, cv::Scalar::all(255), thickness);
     s.runs.clear();
-    for (int y = 0; y < side; ++y) {
-        const uchar* row = canvas.ptr<uchar>(y);
-        for (int x = 0; x < side;) {
-            if (!row[x]) {
-                ++x;
-                continue;
-            }
-            const int begin = x;
-            while (x < side && row[x])
-                ++x;
-            s.runs.push_back({y - at.y, begin - at.x, x - at.x});
-        }
-    }
+    AppendRuns(canvas, at, s.runs);
     s.radius = radius;
     s.thickness = thickness;
     s.used = m_uses;
@@ -159,14 +209,79 @@ void CCircleStamps::Draw(cv::Mat& frame, cv::Point centre, int radius, const cv:
         return;
     }
     const Stamp& s = Find(radius, thickness);
-    uint32_t pixel;
-    const uchar bytes[4] = {cv::saturate_cast<uchar>(colour[0]), cv::saturate_cast<uchar>(colour[1]),
-                            cv::saturate_cast<uchar>(colour[2]), cv::saturate_cast<uchar>(colour[3])};
-    std::memcpy(&pixel, bytes, sizeof pixel);
-    for (const Run& run : s.runs) {
-        uint32_t* row = frame.ptr<uint32_t>(centre.y + run.dy) + centre.x;
-        std::fill(row + run.x0, row + run.x1, pixel);
+    FillRuns(frame, centre, s.runs.data(), s.runs.size(), colour);
+}
+
+bool CRayStamp::Matches(cv::Point centre, const std::array<cv::Point, kRays>& from,
+                        const std::array<cv::Point, kRays>& to, int thickness) const
+{
+    if (!m_made || thickness != m_thickness)
+        return false;
+    for (int i = 0; i < kRays; ++i)
+        if (from[i] - centre != m_from[i] || to[i] - centre != m_to[i])
+            return false;
+    return true;
+}
+
+void CRayStamp::Make(cv::Point centre, const std::array<cv::Point, kRays>& from, const std::array<cv::Point, kRays>& to,
+                     int thickness)
+{
+    // Every ray is drawn alone on a blank picture around the ring and read
+    // back over its own box, which is then cleared for the next.
+    const int reach = thickness + 4;
+    // The box of `a` and `b` widened by `reach` on every side.
+    const auto around = [reach](cv::Point a, cv::Point b) {
+        const cv::Point low(std::min(a.x, b.x) - reach, std::min(a.y, b.y) - reach);
+        const cv::Point high(std::max(a.x, b.x) + reach + 1, std::max(a.y, b.y) + reach + 1);
+        return cv::Rect(low, high);
+    };
+    cv::Rect ring = around(from[0], to[0]);
+    for (int i = 1; i < kRays; ++i)
+        ring |= around(from[i], to[i]);
+    const cv::Point corner = ring.tl();
+    cv::Mat canvas = ClearedScratch(m_scratch, ring.size());
+    const cv::Point origin = centre - corner;  // the centre on the canvas
+    m_runs.clear();
+    for (int i = 0; i < kRays; ++i) {
+        m_first[i] = static_cast<int>(m_runs.size());
+        const cv::Point a = from[i] - corner, b = to[i] - corner;
+        cv::line(canvas, a, b, cv::Scalar::all(255), thickness, kLineType);
+        const cv::Rect area = around(a, b);
+        cv::Mat drawn = canvas(area);
+        AppendRuns(drawn, origin - area.tl(), m_runs);
+        drawn.setTo(cv::Scalar::all(0));
+        m_from[i] = from[i] - centre;
+        m_to[i] = to[i] - centre;
     }
+    m_first[kRays] = static_cast<int>(m_runs.size());
+    m_thickness = thickness;
+    m_made = true;
+}
+
+void CRayStamp::Draw(cv::Mat& frame, cv::Point centre, const std::array<cv::Point, kRays>& from,
+                     const std::array<cv::Point, kRays>& to, int count, const std::array<cv::Scalar, kRays>& colours,
+                     int thickness)
+{
+    count = std::clamp(count, 0, kRays);
+    thickness = Thickness(thickness);
+    // The whole ring, with room for the lines' caps, must lie inside the
+    // frame: near an edge OpenCV clips the lines it draws.
+    const int reach = thickness + 4;
+    bool inside = frame.type() == CV_8UC4;
+    for (int i = 0; i < kRays && inside; ++i)
+        for (const cv::Point p : {from[i], to[i]})
+            inside = inside && p.x - reach >= 0 && p.y - reach >= 0 && p.x + reach < frame.cols &&
+                     p.y + reach < frame.rows;
+    if (!inside) {
+        for (int i = 0; i < count; ++i)
+            cv::line(frame, from[i], to[i], colours[i], thickness, kLineType);
+        return;
+    }
+    if (!Matches(centre, from, to, thickness))
+        Make(centre, from, to, thickness);
+    for (int i = 0; i < count; ++i)
+        FillRuns(frame, centre, m_runs.data() + m_first[i], static_cast<size_t>(m_first[i + 1] - m_first[i]),
+                 colours[i]);
 }
 
 void CFaceData::DrawMarker(cv::Mat& frame) const
@@ -209,16 +324,15 @@ void CFaceData::DrawMarker(cv::Mat& frame) const
         const int n = std::min(static_cast<int>(t / 5000.0 * 120.0), kRayCount);
         const double inner = D - m_markerRadius / 4;
         const double outer = D;
-        for (int i = 0; i < n; ++i) {
-            const double phi = 3.0 * i * std::numbers::pi / 180.0;
-            const double cosPhi = std::cos(phi), sinPhi = std::sin(phi);
-            const cv::Point from(static_cast<int>(m_markerX + inner * cosPhi),
-                                 static_cast<int>(m_markerY + inner * sinPhi));
-            const cv::Point to(static_cast<int>(m_markerX + outer * cosPhi),
-                               static_cast<int>(m_markerY + outer * sinPhi));
-            const double green = 255 - 2.1f * i;
-            cv::line(frame, from, to, cv::Scalar(0, green, 255, 0), thick, kLineType);
+        const RayTable& table = Rays();
+        std::array<cv::Point, kRayCount> from, to;
+        for (int i = 0; i < kRayCount; ++i) {
+            from[i] = cv::Point(static_cast<int>(m_markerX + inner * table.cos[i]),
+                                static_cast<int>(m_markerY + inner * table.sin[i]));
+            to[i] = cv::Point(static_cast<int>(m_markerX + outer * table.cos[i]),
+                              static_cast<int>(m_markerY + outer * table.sin[i]));
         }
+        m_rays.Draw(frame, c, from, to, n, table.colour, thick);
     }
 
     // Thumbnail in the lower left corner, clipped to the frame.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -193,6 +194,50 @@ TEST(MarkerCircleTest, FramesOfOtherShapesAndFarCentresMatchToo)
         stamps.Draw(stamped, c.centre, c.radius, colour, c.thickness);
         EXPECT_EQ(cv::norm(got, want, cv::NORM_INF), 0.0) << c.size << " " << c.centre << " r " << c.radius;
         EXPECT_EQ(cv::norm(stamped, want, cv::NORM_INF), 0.0) << c.size << " " << c.centre << " r " << c.radius;
+    }
+}
+
+// The ray ring through its stamp against cv::line ray by ray, in order and
+// with a colour per ray, through one stamp: centres moving inside the frame
+// (drawn from the stamp), rings that change size or thickness (made again),
+// and rings cut by the frame's edge (drawn line by line).
+TEST(MarkerCircleTest, RayRingSamePixelsAsCvLine)
+{
+    constexpr int kRays = CRayStamp::kRays;
+    std::array<cv::Scalar, kRays> colours;
+    for (int i = 0; i < kRays; ++i)
+        colours[i] = cv::Scalar(0, 255 - 2 * i, 255, 0);
+    cv::Mat background(360, 480, CV_8UC4);
+    cv::randu(background, cv::Scalar::all(0), cv::Scalar::all(256));
+    struct Case {
+        cv::Point centre;
+        int radius;
+        int thickness;
+        int count;
+    };
+    const Case cases[] = {
+        {{240, 180}, 60, 6, 120}, {{241, 180}, 60, 6, 120}, {{250, 163}, 60, 6, 37}, {{251, 170}, 60, 6, 0},
+        {{251, 170}, 61, 6, 120}, {{251, 170}, 61, 2, 90}, {{90, 80}, 30, 1, 120},   {{20, 180}, 60, 6, 120},
+        {{240, 350}, 60, 3, 120}, {{240, 180}, 60, 6, 1},
+    };
+    CRayStamp stamp;
+    for (const Case& c : cases) {
+        std::array<cv::Point, kRays> from, to;
+        for (int i = 0; i < kRays; ++i) {
+            const double phi = 3.0 * i * CV_PI / 180.0;
+            const double inner = 2 * c.radius - c.radius / 4, outer = 2 * c.radius;
+            from[i] = cv::Point(static_cast<int>(c.centre.x + inner * std::cos(phi)),
+                                static_cast<int>(c.centre.y + inner * std::sin(phi)));
+            to[i] = cv::Point(static_cast<int>(c.centre.x + outer * std::cos(phi)),
+                              static_cast<int>(c.centre.y + outer * std::sin(phi)));
+        }
+        cv::Mat want = background.clone();
+        for (int i = 0; i < c.count; ++i)
+            cv::line(want, from[i], to[i], colours[i], c.thickness, cv::LINE_4);
+        cv::Mat got = background.clone();
+        stamp.Draw(got, c.centre, from, to, c.count, colours, c.thickness);
+        EXPECT_EQ(cv::norm(got, want, cv::NORM_INF), 0.0)
+            << c.centre << " r " << c.radius << " thickness " << c.thickness << " rays " << c.count;
     }
 }
 

@@ -32,12 +32,16 @@ inline int Reflect(int i, int n)
 }
 
 // A region of `buffer` with room for a `size` picture and a border of
-// `border` pixels all round; the buffer grows when it is too small.
+// `border` pixels all round; the buffer grows when it is too small, to the
+// next multiple of 64 pixels each way, so that a region that creeps larger
+// over a few frames (a face coming closer) does not reallocate each time.
 cv::Mat Place(cv::Mat& buffer, cv::Size size, int border, int type)
 {
     const cv::Size whole(size.width + 2 * border, size.height + 2 * border);
-    if (buffer.cols < whole.width || buffer.rows < whole.height || buffer.type() != type)
-        buffer.create(std::max(whole.height, buffer.rows), std::max(whole.width, buffer.cols), type);
+    if (buffer.cols < whole.width || buffer.rows < whole.height || buffer.type() != type) {
+        const auto roomy = [](int n) { return (n + 63) / 64 * 64; };
+        buffer.create(std::max(roomy(whole.height), buffer.rows), std::max(roomy(whole.width), buffer.cols), type);
+    }
     return buffer(cv::Rect(0, 0, whole.width, whole.height));
 }
 

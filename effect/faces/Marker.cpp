@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -80,9 +81,19 @@ void FillRuns(cv::Mat& frame, cv::Point centre, const StampRun* runs, size_t cou
                             cv::saturate_cast<uchar>(colour[2]), cv::saturate_cast<uchar>(colour[3])};
     uint32_t pixel;
     std::memcpy(&pixel, bytes, sizeof pixel);
+    // Whole words where the rows allow it; a frame of odd address or stride
+    // is filled pixel by pixel.
+    const bool aligned = reinterpret_cast<uintptr_t>(frame.data) % alignof(uint32_t) == 0 &&
+                         frame.step[0] % alignof(uint32_t) == 0;
     for (const StampRun* run = runs; run != runs + count; ++run) {
-        uint32_t* row = frame.ptr<uint32_t>(centre.y + run->dy) + centre.x;
-        std::fill(row + run->x0, row + run->x1, pixel);
+        uchar* row = frame.ptr<uchar>(centre.y + run->dy) + 4 * static_cast<ptrdiff_t>(centre.x);
+        if (aligned) {
+            uint32_t* words = reinterpret_cast<uint32_t*>(row);
+            std::fill(words + run->x0, words + run->x1, pixel);
+        } else {
+            for (int x = run->x0; x < run->x1; ++x)
+                std::memcpy(row + 4 * static_cast<ptrdiff_t>(x), &pixel, sizeof pixel);
+        }
     }
 }
 

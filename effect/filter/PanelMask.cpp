@@ -231,7 +231,9 @@ void CPanelMask::GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Ma
     };
     // Blocks of 16 rows: at 1080p a block is about 10 microseconds of work,
     // short enough that the caller rarely waits for the helper's last one.
-    if (team && SharesPass(frame.cols, frame.rows))
+    // Below about a megapixel the pass is shorter than waking the helper.
+    constexpr int64_t kShareFromPixels = 1'000'000;
+    if (team && int64_t{frame.cols} * frame.rows >= kShareFromPixels)
         team->Run(frame.rows, 16, rows);
     else
         rows(0, frame.rows);

@@ -33,10 +33,6 @@ public:
     // `team` the rows are shared between the calling thread and its helper.
     void GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Mat& prevGrey,
                           CRowTeam* team = nullptr) const;
-    // Whether GreyAndWriteBack() shares a frame of this size with a team:
-    // below about a megapixel the pass is shorter than waking the helper.
-    static bool SharesPass(int width, int height) { return int64_t{width} * height >= 1'000'000; }
-
     // Inside the panel: blue and red 0, green trunc(0.4 * green), the fourth
     // byte kept.
     void Shade(cv::Mat& frame) const;

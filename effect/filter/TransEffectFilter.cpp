@@ -268,10 +268,6 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     if (!pixels || width <= 0 || height <= 0 || stride < static_cast<size_t>(width) * 4)
         throw std::invalid_argument("frame with no pixels, no size or a row stride below 4 * width");
 
-    // The helper wakes while the frame step sets out, to share the first
-    // pass over the frame from its first block.
-    if (CPanelMask::SharesPass(width, height))
-        m_rowTeam.Rouse();
     const int newRun = m_newRun.exchange(kNoNewRun, std::memory_order_acquire);
     if (newRun != kNoNewRun)
         BeginRun(static_cast<ClockMode>(newRun));

@@ -36,17 +36,6 @@ void CRowTeam::Stop()
     m_running = false;
 }
 
-void CRowTeam::Rouse()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_running || m_stopping)
-            return;
-        m_roused = true;
-    }
-    m_wake.notify_one();
-}
-
 bool CRowTeam::Running() const
 {
     std::lock_guard lock(m_mutex);
@@ -174,14 +163,9 @@ void CRowTeam::Helper()
             }
             lock.lock();
         }
-        m_wake.wait(lock, [&] { return m_stopping || m_generation != seen || m_roused; });
+        m_wake.wait(lock, [&] { return m_stopping || m_generation != seen; });
         if (m_stopping)
             return;
-        if (m_generation == seen) {
-            // Roused ahead of a pass: watch for it.
-            m_roused = false;
-            continue;
-        }
         seen = m_generation;
         const BodyFn fn = m_fn;
         void* const context = m_context;

@@ -44,10 +44,6 @@ public:
         RunBlocks(rows, block, &Call<Body>, &body);
     }
 
-    // Wakes the helper ahead of a pass that comes soon, so that it is ready
-    // when the pass starts rather than woken by it.
-    void Rouse();
-
     // How many blocks the helper did since Start() (for tests and benchmarks).
     uint64_t HelperBlocks() const { return m_helperBlocks.load(std::memory_order_relaxed); }
 
@@ -72,7 +68,6 @@ private:
     std::thread m_thread;
     bool m_running = false;
     bool m_stopping = false;
-    bool m_roused = false;  // woken ahead of a pass
     // The current job, written under m_mutex.
     uint32_t m_generation = 0;
     BodyFn m_fn = nullptr;

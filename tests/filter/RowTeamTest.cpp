@@ -45,42 +45,9 @@ TEST(RowTeamTest, EveryRowExactlyOnceWithAndWithoutTheHelper)
             team.Start();
         else
             team.Stop();
-        for (const auto& c : cases) {
-            // Roused or not, stopped or not: the same rows.
-            team.Rouse();
+        for (const auto& c : cases)
             ExpectEachRowOnce(team, c.rows, c.block);
-        }
     }
-}
-
-TEST(RowTeamTest, ARousedHelperTakesTheNextPassAndStopsPromptly)
-{
-    CRowTeam team;
-    team.Start();
-    const std::thread::id caller = std::this_thread::get_id();
-    for (int round = 0; round < 50; ++round) {
-        // Roused and then kept waiting past its watch: it must sleep again
-        // and still be woken by the pass.
-        team.Rouse();
-        if (round % 10 == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        std::atomic<bool> helped{false};
-        auto body = [&](int, int) {
-            if (std::this_thread::get_id() != caller) {
-                helped = true;
-                return;
-            }
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!helped && std::chrono::steady_clock::now() < until)
-                std::this_thread::yield();
-        };
-        team.Run(8, 1, body);
-        ASSERT_TRUE(helped) << "round " << round;
-    }
-    team.Rouse();
-    const auto stopAt = std::chrono::steady_clock::now();
-    team.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(1));
 }
 
 TEST(RowTeamTest, TheHelperTakesBlocksWhileTheCallerIsBusy)

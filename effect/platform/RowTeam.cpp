@@ -148,21 +148,6 @@ void CRowTeam::Helper()
     uint32_t seen = 0;
     std::unique_lock lock(m_mutex);
     for (;;) {
-        if (!m_stopping && m_generation == seen) {
-            // The frame step's passes follow each other within microseconds:
-            // watching for the next one a little while before sleeping spares
-            // the caller a wake-up through the kernel (tens of microseconds
-            // on a virtual machine) and finds the helper ready.
-            lock.unlock();
-            const auto until = std::chrono::steady_clock::now() + kWatchBeforeSleep;
-            while (static_cast<uint32_t>(m_next.load(std::memory_order_acquire) >> 32) == seen &&
-                   std::chrono::steady_clock::now() < until) {
-#if defined(__x86_64__) || defined(__i386__)
-                __builtin_ia32_pause();
-#endif
-            }
-            lock.lock();
-        }
         m_wake.wait(lock, [&] { return m_stopping || m_generation != seen; });
         if (m_stopping)
             return;

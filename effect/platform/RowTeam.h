@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -88,7 +87,6 @@ private:
     int m_aloneLeft = 0;
     int m_aloneNext = kFirstBackOff;
     static constexpr int kFirstBackOff = 16;
-    static constexpr std::chrono::microseconds kWatchBeforeSleep{200};
     static constexpr int kLongestBackOff = 1024;
 };
 

@@ -189,40 +189,34 @@ void CFlowPyramid::Build(const cv::Mat& grey, cv::Size window, int maxLevel, CRo
         const bool reduce = makes(level + 1, half);
         if (reduce)
             buffers.rows.resize(static_cast<size_t>(h) * half.width);
-        if (level == 0) {
-            // The largest level, in blocks of rows that may run on two
-            // threads: each row is copied in, bordered left and right, its
-            // derivatives taken and its horizontal reduction for the next
-            // level made, all from the picture itself.
-            auto rows = [&](int begin, int end) {
-                for (int y = begin; y < end; ++y) {
-                    const uchar* source = grey.ptr<uchar>(y);
-                    uchar* row = imageInner.ptr<uchar>(y);
-                    std::copy_n(source, w, row);
-                    ReflectRowEnds(row, w, border);
-                    ScharrRow(grey.ptr<uchar>(Reflect(y - 1, h)), source, grey.ptr<uchar>(Reflect(y + 1, h)), w,
-                              derivInner.ptr<short>(y));
-                    ZeroDerivBorder(deriv, border, size, border + y, border + y + 1);
-                    if (reduce)
-                        ReduceRow(source, w, buffers.rows.data() + static_cast<size_t>(y) * half.width, half.width);
-                }
-            };
-            if (team)
-                team->Run(h, kTeamBlockRows, rows);
-            else
-                rows(0, h);
-        } else {
+        // Each row, from `source`: copied in (the largest level only; the
+        // others are reduced into place first), bordered left and right, its
+        // derivatives taken and its horizontal reduction for the next level
+        // made. The largest level takes its rows straight from the picture,
+        // in blocks that may run on two threads.
+        cv::Mat source = imageInner;
+        if (level == 0)
+            source = grey;
+        else
             ReduceColumns(m_buffers[level - 1].rows, m_levels[2 * (level - 1)].rows, imageInner);
-            for (int y = 0; y < h; ++y) {
+        auto rows = [&](int begin, int end) {
+            for (int y = begin; y < end; ++y) {
+                const uchar* from = source.ptr<uchar>(y);
                 uchar* row = imageInner.ptr<uchar>(y);
+                if (from != row)
+                    std::copy_n(from, w, row);
                 ReflectRowEnds(row, w, border);
-                ScharrRow(imageInner.ptr<uchar>(Reflect(y - 1, h)), row, imageInner.ptr<uchar>(Reflect(y + 1, h)), w,
+                ScharrRow(source.ptr<uchar>(Reflect(y - 1, h)), from, source.ptr<uchar>(Reflect(y + 1, h)), w,
                           derivInner.ptr<short>(y));
+                ZeroDerivBorder(deriv, border, size, border + y, border + y + 1);
                 if (reduce)
-                    ReduceRow(row, w, buffers.rows.data() + static_cast<size_t>(y) * half.width, half.width);
+                    ReduceRow(from, w, buffers.rows.data() + static_cast<size_t>(y) * half.width, half.width);
             }
-            ZeroDerivBorder(deriv, border, size, border, border + h);
-        }
+        };
+        if (team && level == 0)
+            team->Run(h, kTeamBlockRows, rows);
+        else
+            rows(0, h);
         ReflectTopAndBottom(image, border);
         ZeroDerivBorder(deriv, border, size, 0, border);
         ZeroDerivBorder(deriv, border, size, border + h, deriv.rows);

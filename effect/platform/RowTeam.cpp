@@ -42,21 +42,19 @@ bool CRowTeam::Running() const
     return m_running && !m_stopping;
 }
 
-int CRowTeam::Work(uint32_t generation, BodyFn fn, void* context, int rows, int block, int blocks, bool helper)
+void CRowTeam::Work(uint32_t generation, BodyFn fn, void* context, int rows, int block, int blocks, bool helper)
 {
     const uint64_t tag = uint64_t{generation} << 32;
-    int ran = 0;
     uint64_t next = m_next.load(std::memory_order_acquire);
     for (;;) {
         if ((next & ~uint64_t{0xFFFFFFFFu}) != tag || static_cast<int>(next & 0xFFFFFFFFu) >= blocks)
-            return ran;
+            return;
         if (!m_next.compare_exchange_weak(next, next + 1, std::memory_order_acq_rel, std::memory_order_acquire))
             continue;
         const int begin = static_cast<int>(next & 0xFFFFFFFFu) * block;
         if (!m_failed.load(std::memory_order_relaxed)) {
             try {
                 fn(context, begin, std::min(rows, begin + block));
-                ++ran;
                 // Counted before the block is reported done, so that the
                 // count is complete when Run() returns.
                 if (helper)

@@ -56,8 +56,8 @@ private:
 
     void RunBlocks(int rows, int block, BodyFn fn, void* context);
     // Claims blocks of job `generation` until none are left, running each;
-    // returns how many it ran. The helper's blocks are counted.
-    int Work(uint32_t generation, BodyFn fn, void* context, int rows, int block, int blocks, bool helper);
+    // the helper's blocks are counted.
+    void Work(uint32_t generation, BodyFn fn, void* context, int rows, int block, int blocks, bool helper);
     void Helper();
     // Throws the exception a block of the finished job threw, if one did.
     void RethrowFailure();

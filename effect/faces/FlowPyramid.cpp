@@ -3,14 +3,12 @@
 // leaves them.
 #include "faces/FlowPyramid.h"
 
+#include "faces/Scharr.h"
+
 #include "platform/RowTeam.h"
 
 #include <algorithm>
 #include <cstdint>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace quell {
 
@@ -69,45 +67,18 @@ void ReflectTopAndBottom(cv::Mat& bordered, int border)
 
 // Scharr derivatives of one row (d/dx, d/dy interleaved into `out`) from the
 // rows above and below it, with reflected ends, as the tracker computes
-// them. Every intermediate fits 16 bits (at most 16 * 255), so the vector
-// path sums in 16-bit lanes and gives the plain loop's values.
+// them.
 void ScharrRow(const uchar* above, const uchar* centre, const uchar* below, int w, short* out)
 {
-    const auto at = [&](int x) {
-        const int l = Reflect(x - 1, w), r = Reflect(x + 1, w);
-        out[2 * x] = static_cast<short>((above[r] + below[r]) * 3 + centre[r] * 10 -
-                                        ((above[l] + below[l]) * 3 + centre[l] * 10));
-        out[2 * x + 1] = static_cast<short>((below[l] - above[l] + below[r] - above[r]) * 3 +
-                                            (below[x] - above[x]) * 10);
-    };
     if (w <= 0)
         return;
+    const auto at = [&](int x) { ScharrAt(above, centre, below, Reflect(x - 1, w), x, Reflect(x + 1, w), out + 2 * x); };
     at(0);
-    int x = 1;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i three = _mm_set1_epi16(3);
-    const __m128i ten = _mm_set1_epi16(10);
-    const auto load = [&](const uchar* p) {
-        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
-    };
-    // Eight columns at a time while column x + 8 still lies inside.
-    for (; x + 9 <= w; x += 8) {
-        const __m128i aL = load(above + x - 1), aC = load(above + x), aR = load(above + x + 1);
-        const __m128i bL = load(below + x - 1), bC = load(below + x), bR = load(below + x + 1);
-        const __m128i cL = load(centre + x - 1), cR = load(centre + x + 1);
-        const __m128i dx = _mm_sub_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_add_epi16(aR, bR), three),
-                                                       _mm_mullo_epi16(cR, ten)),
-                                         _mm_add_epi16(_mm_mullo_epi16(_mm_add_epi16(aL, bL), three),
-                                                       _mm_mullo_epi16(cL, ten)));
-        const __m128i side = _mm_add_epi16(_mm_sub_epi16(bL, aL), _mm_sub_epi16(bR, aR));
-        const __m128i dy = _mm_add_epi16(_mm_mullo_epi16(side, three), _mm_mullo_epi16(_mm_sub_epi16(bC, aC), ten));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x), _mm_unpacklo_epi16(dx, dy));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x + 8), _mm_unpackhi_epi16(dx, dy));
-    }
-#endif
-    for (; x < w; ++x)
-        at(x);
+    // The columns whose neighbours both lie inside, then the last.
+    if (w > 2)
+        ScharrSpan(above, centre, below, 1, w - 2, out + 2);
+    if (w > 1)
+        at(w - 1);
 }
 
 // pyrDown's horizontal pass over one source row of `sw` pixels: the 5-tap
@@ -167,7 +138,7 @@ void ZeroDerivBorder(cv::Mat& deriv, int border, cv::Size size, int rowBegin, in
 
 }  // namespace
 
-void CFlowPyramid::Build(const cv::Mat& grey, cv::Size window, int maxLevel, CRowTeam* team)
+void CFlowPyramid::Build(const cv::Mat& grey, cv::Size window, int maxLevel, CRowTeam* team, bool derivatives)
 {
     CV_Assert(grey.type() == CV_8UC1 && !grey.empty());
     maxLevel = std::clamp(maxLevel, 0, kMaxLevels);
@@ -180,10 +151,10 @@ void CFlowPyramid::Build(const cv::Mat& grey, cv::Size window, int maxLevel, CRo
     for (int level = 0; level <= maxLevel && makes(level, size); ++level) {
         Level& buffers = m_buffers[level];
         cv::Mat image = Place(buffers.image, size, border, CV_8UC1);
-        cv::Mat deriv = Place(buffers.deriv, size, border, CV_16SC2);
+        cv::Mat deriv = derivatives ? Place(buffers.deriv, size, border, CV_16SC2) : cv::Mat();
         const cv::Rect inner(border, border, size.width, size.height);
         cv::Mat imageInner = image(inner);
-        cv::Mat derivInner = deriv(inner);
+        cv::Mat derivInner = derivatives ? deriv(inner) : cv::Mat();
         const int w = size.width, h = size.height;
         const cv::Size half((w + 1) / 2, (h + 1) / 2);
         const bool reduce = makes(level + 1, half);
@@ -206,9 +177,11 @@ void CFlowPyramid::Build(const cv::Mat& grey, cv::Size window, int maxLevel, CRo
                 if (from != row)
                     std::copy_n(from, w, row);
                 ReflectRowEnds(row, w, border);
-                ScharrRow(source.ptr<uchar>(Reflect(y - 1, h)), from, source.ptr<uchar>(Reflect(y + 1, h)), w,
-                          derivInner.ptr<short>(y));
-                ZeroDerivBorder(deriv, border, size, border + y, border + y + 1);
+                if (derivatives) {
+                    ScharrRow(source.ptr<uchar>(Reflect(y - 1, h)), from, source.ptr<uchar>(Reflect(y + 1, h)), w,
+                              derivInner.ptr<short>(y));
+                    ZeroDerivBorder(deriv, border, size, border + y, border + y + 1);
+                }
                 if (reduce)
                     ReduceRow(from, w, buffers.rows.data() + static_cast<size_t>(y) * half.width, half.width);
             }
@@ -218,8 +191,10 @@ void CFlowPyramid::Build(const cv::Mat& grey, cv::Size window, int maxLevel, CRo
         else
             rows(0, h);
         ReflectTopAndBottom(image, border);
-        ZeroDerivBorder(deriv, border, size, 0, border);
-        ZeroDerivBorder(deriv, border, size, border + h, deriv.rows);
+        if (derivatives) {
+            ZeroDerivBorder(deriv, border, size, 0, border);
+            ZeroDerivBorder(deriv, border, size, border + h, deriv.rows);
+        }
         if (m_levels.size() < count + 2)
             m_levels.resize(count + 2);
         m_levels[count++] = imageInner;

@@ -23,8 +23,10 @@ public:
     // levels above the picture itself, for a flow window of `window`. A level
     // is made only while it is larger than the window, as OpenCV does. With
     // a running `team` the largest level is made in blocks of rows on two
-    // threads; the pyramid is the same either way.
-    void Build(const cv::Mat& grey, cv::Size window, int maxLevel, CRowTeam* team = nullptr);
+    // threads; the pyramid is the same either way. Without `derivatives`
+    // each level's derivative entry is left empty, for TrackPyramidLk() to
+    // take the derivatives only where it looks.
+    void Build(const cv::Mat& grey, cv::Size window, int maxLevel, CRowTeam* team = nullptr, bool derivatives = true);
 
     // Image and derivative of each level, interleaved: what
     // calcOpticalFlowPyrLK takes as a prebuilt pyramid. Empty before Build().

@@ -4,6 +4,8 @@
 // per iteration.
 #include "faces/LucasKanade.h"
 
+#include "faces/Scharr.h"
+
 #include <algorithm>
 #include <array>
 #include <cfloat>
@@ -111,11 +113,20 @@ public:
     bool SampleTemplate(cv::Point2f corner, float& a11, float& a12, float& a22)
     {
         const int ix = cvFloor(corner.x), iy = cvFloor(corner.y);
-        if (ix < -m_window.width || ix >= m_deriv.cols || iy < -m_window.height || iy >= m_deriv.rows)
+        if (ix < -m_window.width || ix >= m_prev.cols || iy < -m_window.height || iy >= m_prev.rows)
             return false;
         const Weights w = BilinearWeights(corner.x - static_cast<float>(ix), corner.y - static_cast<float>(iy));
         const ptrdiff_t step = static_cast<ptrdiff_t>(m_prev.step[0]);
-        const ptrdiff_t dstep = static_cast<ptrdiff_t>(m_deriv.step[0] / sizeof(short));
+        // The derivatives under the window: the level's own, or taken here
+        // for just the window.
+        ptrdiff_t dstep = kPatchStride;
+        const short* dbase = m_patch.data();
+        if (m_deriv.empty()) {
+            DerivativePatch(ix, iy);
+        } else {
+            dstep = static_cast<ptrdiff_t>(m_deriv.step[0] / sizeof(short));
+            dbase = reinterpret_cast<const short*>(m_deriv.data) + iy * dstep + 2 * ix;
+        }
         int64_t s11 = 0, s12 = 0, s22 = 0;
         int x0 = 0;  // the columns before this one are done by the vector loop
 #if defined(__SSE2__)
@@ -127,7 +138,7 @@ public:
             __m128i v11 = zero, v12 = zero, v22 = zero;
             for (int y = 0; y < m_window.height; ++y) {
                 const uchar* src = m_prev.data + (y + iy) * step + ix;
-                const short* dsrc = reinterpret_cast<const short*>(m_deriv.data) + (y + iy) * dstep + 2 * ix;
+                const short* dsrc = dbase + y * dstep;
                 short* t = m_template.data() + y * kMaxLkWindow;
                 short* tx = m_templateX.data() + y * kMaxLkWindow;
                 short* ty = m_templateY.data() + y * kMaxLkWindow;
@@ -157,7 +168,7 @@ public:
 #endif
         for (int y = 0; x0 < m_window.width && y < m_window.height; ++y) {
             const uchar* src = m_prev.data + (y + iy) * step + ix;
-            const short* dsrc = reinterpret_cast<const short*>(m_deriv.data) + (y + iy) * dstep + 2 * ix;
+            const short* dsrc = dbase + y * dstep;
             short* t = m_template.data() + y * kMaxLkWindow;
             short* tx = m_templateX.data() + y * kMaxLkWindow;
             short* ty = m_templateY.data() + y * kMaxLkWindow;
@@ -250,6 +261,31 @@ public:
     }
 
 private:
+    // The level's derivatives at the window's (width + 1) x (height + 1)
+    // samples from (ix, iy), into m_patch: Scharr inside the level, zero
+    // outside it, as the pyramid's derivative border is.
+    void DerivativePatch(int ix, int iy)
+    {
+        const int cols = m_window.width + 1;
+        const int cBegin = std::max(0, -ix), cEnd = std::min(cols, m_prev.cols - ix);
+        const ptrdiff_t step = static_cast<ptrdiff_t>(m_prev.step[0]);
+        for (int r = 0; r <= m_window.height; ++r) {
+            short* out = m_patch.data() + r * kPatchStride;
+            const int y = iy + r;
+            if (y < 0 || y >= m_prev.rows || cBegin >= cEnd) {
+                std::fill_n(out, 2 * cols, short{0});
+                continue;
+            }
+            std::fill_n(out, 2 * cBegin, short{0});
+            std::fill_n(out + 2 * cEnd, 2 * (cols - cEnd), short{0});
+            // The level's border gives every neighbour.
+            const uchar* centre = m_prev.ptr<uchar>(y);
+            ScharrSpan(centre - step, centre, centre + step, ix + cBegin, cEnd - cBegin, out + 2 * cBegin);
+        }
+    }
+
+    static constexpr int kPatchStride = 2 * (kMaxLkWindow + 4);
+
     const cv::Mat& m_prev;
     const cv::Mat& m_deriv;
     const cv::Mat& m_next;
@@ -258,6 +294,7 @@ private:
     std::array<short, kMaxLkWindow * kMaxLkWindow> m_template{};
     std::array<short, kMaxLkWindow * kMaxLkWindow> m_templateX{};
     std::array<short, kMaxLkWindow * kMaxLkWindow> m_templateY{};
+    std::array<short, (kMaxLkWindow + 1) * kPatchStride> m_patch{};
 };
 
 }  // namespace
@@ -279,8 +316,8 @@ void TrackPyramidLk(const std::vector<cv::Mat>& prevPyramid, const std::vector<c
         const cv::Mat& prev = prevPyramid[2 * level];
         const cv::Mat& deriv = prevPyramid[2 * level + 1];
         const cv::Mat& next = nextPyramid[2 * level];
-        CV_Assert(prev.type() == CV_8UC1 && next.type() == CV_8UC1 && deriv.type() == CV_16SC2);
-        CV_Assert(prev.size() == next.size() && deriv.size() == prev.size());
+        CV_Assert(prev.type() == CV_8UC1 && next.type() == CV_8UC1 && (deriv.empty() || deriv.type() == CV_16SC2));
+        CV_Assert(prev.size() == next.size() && (deriv.empty() || deriv.size() == prev.size()));
     }
 
     const int maxCount = (criteria.type & cv::TermCriteria::COUNT) ? std::clamp(criteria.maxCount, 0, 100) : 30;

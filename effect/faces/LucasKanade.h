@@ -14,7 +14,10 @@ constexpr int kMaxLkWindow = 32;
 
 // Follows `count` points from the picture of `prevPyramid` into that of
 // `nextPyramid`, both laid out as CFlowPyramid::Levels() gives them (image
-// and Scharr derivative per level, with borders of at least the window).
+// and Scharr derivative per level, with borders of at least the window). A
+// level of `prevPyramid` whose derivative is empty has its derivatives taken
+// here, under each point's window only (the same values); its image then
+// needs a border of at least one pixel, as CFlowPyramid's has.
 // The arithmetic is OpenCV's pyramidal Lucas-Kanade (fixed-point bilinear
 // sampling, the same stopping rules and minimum eigenvalue test), so the
 // positions agree with cv::calcOpticalFlowPyrLK on the same pyramids; the

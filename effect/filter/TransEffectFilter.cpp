@@ -366,9 +366,12 @@ void CTransEffectFilter::TrackFaces(const cv::Mat& curGrey)
     }
     if (!m_pyramidReady || (m_pyramidRoi & needed) != needed) {
         m_pyramidRoi = m_wholeFramePyramids ? frame : grow(bounds, kTrackMargin + kRegionSlack);
-        m_pPrevPyramid.Build(m_pPrevGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels, &m_rowTeam);
+        m_pPrevPyramid.Build(m_pPrevGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels, &m_rowTeam,
+                             false);
     }
-    m_pPyramid.Build(curGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels, &m_rowTeam);
+    // No derivatives: the tracker takes them under the points' windows only,
+    // a small part of the region, while they are in the cache.
+    m_pPyramid.Build(curGrey(m_pyramidRoi), CFaceData::kFlowWindow, CFaceData::kFlowLevels, &m_rowTeam, false);
     const cv::Point2f origin(static_cast<float>(m_pyramidRoi.x), static_cast<float>(m_pyramidRoi.y));
     for (CFaceData* face : m_stepFaces)
         face->Track(m_pPrevPyramid.Levels(), m_pPyramid.Levels(), origin, &m_rowTeam);

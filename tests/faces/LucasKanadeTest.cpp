@@ -86,6 +86,24 @@ TEST_P(LucasKanadeTest, MatchesOpenCvOnTheSamePyramids)
         EXPECT_LE(worst, 0.05) << pyrName;
         EXPECT_GT(followed, static_cast<int>(points.size()) / 2) << pyrName;
     }
+
+    // Without stored derivatives the tracker takes them under each window
+    // itself: the very same positions, to the bit, at the edges too.
+    CFlowPyramid bare;
+    bare.Build(prev, CFaceData::kFlowWindow, CFaceData::kFlowLevels, nullptr, false);
+    std::vector<cv::Point2f> stored(points.size()), taken(points.size());
+    std::vector<uint8_t> storedStatus(points.size()), takenStatus(points.size());
+    const int count = static_cast<int>(points.size());
+    TrackPyramidLk(ownPrev.Levels(), ownNext.Levels(), points.data(), stored.data(), storedStatus.data(), count,
+                   CFaceData::kFlowWindow, CFaceData::kFlowLevels, kCriteria);
+    TrackPyramidLk(bare.Levels(), ownNext.Levels(), points.data(), taken.data(), takenStatus.data(), count,
+                   CFaceData::kFlowWindow, CFaceData::kFlowLevels, kCriteria);
+    EXPECT_EQ(takenStatus, storedStatus);
+    for (int i = 0; i < count; ++i) {
+        if (storedStatus[i]) {
+            ASSERT_EQ(cv::norm(taken[i] - stored[i]), 0.0) << "point " << points[i];
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Motions, LucasKanadeTest,

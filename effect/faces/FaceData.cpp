@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace quell {
@@ -54,7 +55,15 @@ void CFaceData::SetRegion(const cv::Mat& frame, int x, int y, int width, int hei
         return;
     m_rect = rect;
 
-    // Green-tinted grey copy of the face.
+    // Green-tinted grey copy of the face, each grey value's tint looked up.
+    static const std::array<std::array<uchar, 256>, 2> tint = [] {
+        std::array<std::array<uchar, 256>, 2> t{};
+        for (int g = 0; g < 256; ++g) {
+            t[0][g] = cv::saturate_cast<uchar>(static_cast<float>(g) * 0.4f);
+            t[1][g] = cv::saturate_cast<uchar>(static_cast<float>(g) * 0.8f);
+        }
+        return t;
+    }();
     cv::Mat grey;
     cv::cvtColor(frame(rect), grey, cv::COLOR_BGRA2GRAY);
     m_pFaceImage.create(rect.height, rect.width, CV_8UC4);
@@ -63,9 +72,9 @@ void CFaceData::SetRegion(const cv::Mat& frame, int x, int y, int width, int hei
         const uchar* src = frame.ptr<uchar>(rect.y + row) + 4 * rect.x;
         uchar* dst = m_pFaceImage.ptr<uchar>(row);
         for (int col = 0; col < rect.width; ++col) {
-            dst[4 * col + 0] = cv::saturate_cast<uchar>(g[col] * 0.4f);
-            dst[4 * col + 1] = cv::saturate_cast<uchar>(g[col] * 0.8f);
-            dst[4 * col + 2] = cv::saturate_cast<uchar>(g[col] * 0.4f);
+            dst[4 * col + 0] = tint[0][g[col]];
+            dst[4 * col + 1] = tint[1][g[col]];
+            dst[4 * col + 2] = tint[0][g[col]];
             dst[4 * col + 3] = src[4 * col + 3];
         }
     }

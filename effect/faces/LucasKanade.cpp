@@ -294,7 +294,9 @@ private:
     std::array<short, kMaxLkWindow * kMaxLkWindow> m_template{};
     std::array<short, kMaxLkWindow * kMaxLkWindow> m_templateX{};
     std::array<short, kMaxLkWindow * kMaxLkWindow> m_templateY{};
-    std::array<short, (kMaxLkWindow + 1) * kPatchStride> m_patch{};
+    // Not cleared: a tracker is made per level and block of points, and
+    // DerivativePatch() writes every sample the window reads.
+    std::array<short, (kMaxLkWindow + 1) * kPatchStride> m_patch;
 };
 
 }  // namespace

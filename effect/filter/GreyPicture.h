@@ -13,8 +13,9 @@ namespace quell {
 // same to the bit; the fourth byte is ignored. Unlike cv::cvtColor it never
 // hands work to a thread pool: the frame step stays on its own thread.
 void ToGrey(const cv::Mat& bgrx, cv::Mat& grey);
-// The same for one row of `width` pixels: with AVX2 when the processor has
-// it, SSE2 (or plain loops) otherwise; every path gives the same bytes.
+// The same for one row of `width` pixels: with AVX-512 or AVX2 when the
+// processor has it, SSE2 (or plain loops) otherwise; every path gives the
+// same bytes.
 void ToGreyRow(const uint8_t* bgrx, uint8_t* grey, int width);
 
 // The paths on their own, so that tests can hold them against each other.
@@ -22,6 +23,9 @@ namespace grey_paths {
 void Portable(const uint8_t* bgrx, uint8_t* grey, int width);  // SSE2 where built in, else plain
 bool HasAvx2();
 void Avx2(const uint8_t* bgrx, uint8_t* grey, int width);  // only where HasAvx2()
+// AVX-512 F, BW and VL, which the write-back and shade passes use too.
+bool HasAvx512();
+void Avx512(const uint8_t* bgrx, uint8_t* grey, int width);  // only where HasAvx512()
 }  // namespace grey_paths
 
 }  // namespace quell

@@ -12,6 +12,17 @@
 #include <cstring>
 #include <stdexcept>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QUELL_PANEL_AVX512 1
+#define QUELL_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
+#endif
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
+// GCC 12 takes the "undefined" pass-through operand of its AVX-512
+// intrinsics for an uninitialised read (fixed in GCC 13).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 namespace quell {
 
 namespace {
@@ -126,7 +137,76 @@ inline void ShadeSpan(uint8_t* row, int begin, int end)
     }
 }
 
+#if defined(QUELL_PANEL_AVX512)
+// The same passes sixteen pixels to a 64-byte vector, the last pixels of a
+// span through masks; every byte equals the narrow passes' one.
+template <bool kTint>
+QUELL_AVX512 inline __m512i Written16(__m128i greys)
+{
+    const __m512i g = _mm512_cvtepu8_epi32(greys);
+    const __m512i side = kTint ? _mm512_srli_epi32(g, 1) : g;
+    // side | g << 8 | side << 16, then the fourth byte 255.
+    const __m512i bgr = _mm512_ternarylogic_epi32(side, _mm512_slli_epi32(g, 8), _mm512_slli_epi32(side, 16), 0xFE);
+    return _mm512_or_si512(bgr, _mm512_set1_epi32(static_cast<int>(kOpaque)));
+}
+
+template <bool kTint>
+QUELL_AVX512 void WriteSpanWide(const uint8_t* grey, uint8_t* row, int begin, int end)
+{
+    const uint8_t* g = grey + begin;
+    uint8_t* p = row + 4 * static_cast<size_t>(begin);
+    int n = end - begin;
+    for (; n >= 16; n -= 16, g += 16, p += 64)
+        _mm512_storeu_si512(p, Written16<kTint>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(g))));
+    if (n > 0) {
+        const __mmask16 tail = static_cast<__mmask16>((1u << n) - 1);
+        _mm512_mask_storeu_epi32(p, tail, Written16<kTint>(_mm_maskz_loadu_epi8(tail, g)));
+    }
+}
+
+QUELL_AVX512 inline __m512i Shaded16(__m512i v)
+{
+    const __m512i green = _mm512_and_si512(_mm512_srli_epi32(v, 8), _mm512_set1_epi32(0xFF));
+    // (g * 205 >> 9) << 8 is g * 205 >> 1 with its low byte cleared; the
+    // product fits the low 16 bits of the lane, as one multiply-add gives it.
+    const __m512i scaled = _mm512_srli_epi32(_mm512_madd_epi16(green, _mm512_set1_epi32(205)), 1);
+    return _mm512_or_si512(_mm512_and_si512(scaled, _mm512_set1_epi32(0xFF00)),
+                           _mm512_and_si512(v, _mm512_set1_epi32(static_cast<int>(0xFF000000u))));
+}
+
+QUELL_AVX512 void ShadeSpanWide(uint8_t* row, int begin, int end)
+{
+    uint8_t* p = row + 4 * static_cast<size_t>(begin);
+    int n = end - begin;
+    for (; n >= 16; n -= 16, p += 64)
+        _mm512_storeu_si512(p, Shaded16(_mm512_loadu_si512(p)));
+    if (n > 0) {
+        const __mmask16 tail = static_cast<__mmask16>((1u << n) - 1);
+        _mm512_mask_storeu_epi32(p, tail, Shaded16(_mm512_maskz_loadu_epi32(tail, p)));
+    }
+}
+#endif
+
 }  // namespace
+
+CPanelMask::CPanelMask()
+{
+    UseWidePaths(true);
+}
+
+void CPanelMask::UseWidePaths(bool wide)
+{
+    m_tintSpan = &WriteSpan<true>;
+    m_plainSpan = &WriteSpan<false>;
+    m_shadeSpan = &ShadeSpan;
+#if defined(QUELL_PANEL_AVX512)
+    if (wide && grey_paths::HasAvx512()) {
+        m_tintSpan = &WriteSpanWide<true>;
+        m_plainSpan = &WriteSpanWide<false>;
+        m_shadeSpan = &ShadeSpanWide;
+    }
+#endif
+}
 
 void CPanelMask::Build(int width, int height, int panelHeight)
 {
@@ -209,11 +289,11 @@ void CPanelMask::WriteRow(const uint8_t* g, uint8_t* row, int y) const
 {
     int x = 0;
     for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i) {
-        WriteSpan<true>(g, row, x, m_runs[i].begin);
-        WriteSpan<false>(g, row, m_runs[i].begin, m_runs[i].end);
+        m_tintSpan(g, row, x, m_runs[i].begin);
+        m_plainSpan(g, row, m_runs[i].begin, m_runs[i].end);
         x = m_runs[i].end;
     }
-    WriteSpan<true>(g, row, x, m_mask.cols);
+    m_tintSpan(g, row, x, m_mask.cols);
 }
 
 void CPanelMask::GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Mat& prevGrey, CRowTeam* team) const
@@ -245,7 +325,7 @@ void CPanelMask::Shade(cv::Mat& frame) const
     for (int y = 0; y < frame.rows; ++y) {
         uint8_t* row = frame.ptr<uint8_t>(y);
         for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i)
-            ShadeSpan(row, m_runs[i].begin, m_runs[i].end);
+            m_shadeSpan(row, m_runs[i].begin, m_runs[i].end);
     }
 }
 

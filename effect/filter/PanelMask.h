@@ -15,6 +15,13 @@ class CRowTeam;
 
 class CPanelMask {
 public:
+    CPanelMask();
+
+    // The pixel passes take 64-byte vectors where the processor has
+    // AVX-512, 16-byte ones otherwise; both give the same bytes. Tests turn
+    // the wide ones off to hold the two against each other.
+    void UseWidePaths(bool wide);
+
     // Draws the panel for a `width` x `height` frame whose panel is
     // `panelHeight` rows high: the outline with its square window, and the
     // rim a little above it. Sizes of 0 leave an empty mask.
@@ -54,6 +61,14 @@ private:
     void WriteRow(const uint8_t* g, uint8_t* row, int y) const;
     // Checks that `frame` is a CV_8UC4 image of the mask's size.
     void RequireFrame(const cv::Mat& frame) const;
+
+    // The span passes in use: [begin, end) of a row, from the grey row for
+    // the write-backs.
+    using WriteSpanFn = void (*)(const uint8_t* grey, uint8_t* row, int begin, int end);
+    using ShadeSpanFn = void (*)(uint8_t* row, int begin, int end);
+    WriteSpanFn m_tintSpan = nullptr;
+    WriteSpanFn m_plainSpan = nullptr;
+    ShadeSpanFn m_shadeSpan = nullptr;
 
     cv::Mat m_mask;
     int m_gaugeBase = 0;

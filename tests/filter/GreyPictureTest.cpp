@@ -41,26 +41,38 @@ TEST(GreyPicture, EqualsOpenCvForAnySizeStrideAndContent)
     EXPECT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
 }
 
-// The AVX2 path runs where the processor has it; it must give the bytes of
-// the SSE2 / plain path for every width (its 32-pixel blocks, the tail the
-// other path finishes) and every value.
-TEST(GreyPicture, Avx2PathEqualsThePortablePathToTheBit)
+// The AVX2 and AVX-512 paths run where the processor has them; each must
+// give the bytes of the SSE2 / plain path for every width (its blocks, the
+// tail it finishes another way) and every value, and write nothing past the
+// row.
+TEST(GreyPicture, WidePathsEqualThePortablePathToTheBit)
 {
-    if (!grey_paths::HasAvx2())
-        GTEST_SKIP() << "no AVX2 on this processor";
+    using Path = void (*)(const uint8_t*, uint8_t*, int);
+    const struct {
+        const char* name;
+        bool present;
+        Path path;
+    } paths[] = {{"AVX2", grey_paths::HasAvx2(), &grey_paths::Avx2},
+                 {"AVX-512", grey_paths::HasAvx512(), &grey_paths::Avx512}};
+    if (!paths[0].present && !paths[1].present)
+        GTEST_SKIP() << "no AVX2 or AVX-512 on this processor";
     cv::RNG rng(11);
-    for (const int width : {1, 15, 16, 31, 32, 33, 63, 64, 65, 100, 1920, 3840}) {
-        // One pixel past the start, so that loads are unaligned.
-        std::vector<uint8_t> bgrx(4 * static_cast<size_t>(width) + 1);
-        for (uint8_t& v : bgrx)
-            v = static_cast<uint8_t>(rng.uniform(0, 256));
-        for (size_t i = 1; i + 4 <= bgrx.size() && i < 65; i += 4)
-            bgrx[i] = bgrx[i + 1] = bgrx[i + 2] = 255;  // white pixels: the largest sums
-        std::vector<uint8_t> portable(static_cast<size_t>(width) + 1, 7), avx2(portable);
-        grey_paths::Portable(bgrx.data() + 1, portable.data(), width);
-        grey_paths::Avx2(bgrx.data() + 1, avx2.data(), width);
-        EXPECT_EQ(portable, avx2) << "width " << width;
-        EXPECT_EQ(avx2.back(), 7) << "wrote past the row at width " << width;
+    for (const auto& path : paths) {
+        if (!path.present)
+            continue;
+        for (const int width : {1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 1920, 3840}) {
+            // One pixel past the start, so that loads are unaligned.
+            std::vector<uint8_t> bgrx(4 * static_cast<size_t>(width) + 1);
+            for (uint8_t& v : bgrx)
+                v = static_cast<uint8_t>(rng.uniform(0, 256));
+            for (size_t i = 1; i + 4 <= bgrx.size() && i < 65; i += 4)
+                bgrx[i] = bgrx[i + 1] = bgrx[i + 2] = 255;  // white pixels: the largest sums
+            std::vector<uint8_t> portable(static_cast<size_t>(width) + 1, 7), wide(portable);
+            grey_paths::Portable(bgrx.data() + 1, portable.data(), width);
+            path.path(bgrx.data() + 1, wide.data(), width);
+            EXPECT_EQ(portable, wide) << path.name << " at width " << width;
+            EXPECT_EQ(wide.back(), 7) << path.name << " wrote past the row at width " << width;
+        }
     }
 }
 

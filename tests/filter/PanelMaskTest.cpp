@@ -63,11 +63,14 @@ void DrawOver(cv::Mat& frame)
 TEST(PanelMaskTest, WriteBackThenShadeEqualsTheOldSequenceOnRandomGreys)
 {
     // Odd widths, tiny frames, and a row stride with padding that is not a
-    // multiple of 16 bytes.
+    // multiple of 16 bytes; the 16-byte passes and, where the processor has
+    // them, the 64-byte ones.
     const cv::Size sizes[] = {{1, 1}, {2, 2}, {7, 5}, {99, 23}, {160, 120}, {641, 479}, {1920, 1080}};
     for (const cv::Size size : sizes) {
-        for (const bool padded : {false, true}) {
+        for (const int variant : {0, 1, 2, 3}) {
+            const bool padded = variant & 1, wide = variant & 2;
             CPanelMask panel;
+            panel.UseWidePaths(wide);
             panel.Build(size.width, size.height, size.height / 8);
             const cv::Mat grey = RandomGrey(size, static_cast<uint32_t>(size.area() + padded));
             const cv::Mat want = OldSequence(grey, panel.Mask(), DrawOver);
@@ -78,7 +81,8 @@ TEST(PanelMaskTest, WriteBackThenShadeEqualsTheOldSequenceOnRandomGreys)
             DrawOver(frame);
             panel.Shade(frame);
 
-            ASSERT_EQ(cv::norm(frame, want, cv::NORM_INF), 0.0) << size << (padded ? " padded" : "");
+            ASSERT_EQ(cv::norm(frame, want, cv::NORM_INF), 0.0)
+                << size << (padded ? " padded" : "") << (wide ? " wide" : "");
             if (padded) {
                 // Neither pass touches the bytes beside the frame.
                 for (int y = 0; y < size.height; ++y) {
@@ -92,27 +96,30 @@ TEST(PanelMaskTest, WriteBackThenShadeEqualsTheOldSequenceOnRandomGreys)
 
 TEST(PanelMaskTest, EveryGreyValueInsideAndOutside)
 {
-    CPanelMask panel;
-    panel.Build(640, 480, 60);
-    cv::Mat grey(480, 640, CV_8UC1);
-    for (int y = 0; y < 480; ++y)
-        for (int x = 0; x < 640; ++x)
-            grey.at<uint8_t>(y, x) = static_cast<uint8_t>(x + y);
-    cv::Mat frame(480, 640, CV_8UC4);
-    panel.WriteBack(grey, frame);
-    panel.Shade(frame);
-    int inside = 0;
-    for (int y = 0; y < 480; ++y)
-        for (int x = 0; x < 640; ++x) {
-            const int g = (x + y) % 256;
-            const bool in = Inside(panel.Mask(), x, y);
-            inside += in;
-            const cv::Vec4b want = in ? cv::Vec4b(0, static_cast<uint8_t>(2 * g / 5), 0, 255)
-                                      : cv::Vec4b(static_cast<uint8_t>(g >> 1), static_cast<uint8_t>(g),
-                                                  static_cast<uint8_t>(g >> 1), 255);
-            ASSERT_EQ(frame.at<cv::Vec4b>(y, x), want) << x << "," << y;
-        }
-    EXPECT_GT(inside, 20000) << "the panel covers the lower part of the frame";
+    for (const bool wide : {false, true}) {
+        CPanelMask panel;
+        panel.UseWidePaths(wide);
+        panel.Build(640, 480, 60);
+        cv::Mat grey(480, 640, CV_8UC1);
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x)
+                grey.at<uint8_t>(y, x) = static_cast<uint8_t>(x + y);
+        cv::Mat frame(480, 640, CV_8UC4);
+        panel.WriteBack(grey, frame);
+        panel.Shade(frame);
+        int inside = 0;
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x) {
+                const int g = (x + y) % 256;
+                const bool in = Inside(panel.Mask(), x, y);
+                inside += in;
+                const cv::Vec4b want = in ? cv::Vec4b(0, static_cast<uint8_t>(2 * g / 5), 0, 255)
+                                          : cv::Vec4b(static_cast<uint8_t>(g >> 1), static_cast<uint8_t>(g),
+                                                      static_cast<uint8_t>(g >> 1), 255);
+                ASSERT_EQ(frame.at<cv::Vec4b>(y, x), want) << x << "," << y << (wide ? " wide" : "");
+            }
+        EXPECT_GT(inside, 20000) << "the panel covers the lower part of the frame";
+    }
 }
 
 TEST(PanelMaskTest, GeometryAndGaugeBaseFollowTheFrameSize)

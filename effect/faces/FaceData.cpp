@@ -105,7 +105,7 @@ void CFaceData::SetRegion(const cv::Mat& frame, int x, int y, int width, int hei
     m_profileReady = 1;
 }
 
-void CFaceData::SeedFeatures()
+void CFaceData::SeedFeatures(CRowTeam* team)
 {
     if (m_pFaceImage.empty())
         return;
@@ -124,8 +124,18 @@ void CFaceData::SeedFeatures()
     // Sub-pixel refinement needs room for its search window; faces smaller
     // than that keep their whole-pixel corners.
     const cv::Size window(10, 10);
-    if (!corners.empty() && grey.cols >= 2 * window.width + 5 && grey.rows >= 2 * window.height + 5)
-        cv::cornerSubPix(grey, corners, window, cv::Size(-1, -1), m_criteria);
+    if (!corners.empty() && grey.cols >= 2 * window.width + 5 && grey.rows >= 2 * window.height + 5) {
+        // Each corner is refined on its own, in place.
+        auto refine = [&](int begin, int end) {
+            cv::Mat part(end - begin, 1, CV_32FC2, corners.data() + begin);
+            cv::cornerSubPix(grey, part, window, cv::Size(-1, -1), m_criteria);
+        };
+        const int count = static_cast<int>(corners.size());
+        if (team)
+            team->Run(count, 16, refine);
+        else
+            refine(0, count);
+    }
     for (cv::Point2f& p : corners) {
         p.x += static_cast<float>(m_rect.x);
         p.y += static_cast<float>(m_rect.y);

@@ -37,8 +37,10 @@ public:
     // thumbnail of it and, at the first placement only, starts the marker
     // there and rolls the profile. The rectangle is clipped to the frame.
     void SetRegion(const cv::Mat& frame, int x, int y, int width, int height);
-    // Chooses fresh points to follow inside the thumbnail.
-    void SeedFeatures();
+    // Chooses fresh points to follow inside the thumbnail. With a running
+    // `team` the corners are refined in blocks on two threads; each corner
+    // comes out the same either way.
+    void SeedFeatures(CRowTeam* team = nullptr);
     // Follows the points from the previous frame into the current one, using
     // the flow pyramids the frame step built for both frames over the same
     // region of the frame, whose top-left corner is `origin`. With no points

@@ -138,12 +138,12 @@ void CFaceList::ClearStop()
     m_stop.store(false, std::memory_order_release);
 }
 
-void CFaceList::Place(const cv::Mat& frame, const cv::Rect& rect)
+void CFaceList::Place(const cv::Mat& frame, const cv::Rect& rect, CRowTeam* team)
 {
     for (auto& face : m_faces) {
         if (face->Covers(rect.x, rect.y, rect.width, rect.height)) {
             face->SetRegion(frame, rect.x, rect.y, rect.width, rect.height);
-            face->SeedFeatures();
+            face->SeedFeatures(team);
             return;
         }
     }
@@ -156,7 +156,7 @@ void CFaceList::Place(const cv::Mat& frame, const cv::Rect& rect)
     face->SetRegion(frame, rect.x, rect.y, rect.width, rect.height);
     if (face->m_pFaceImage.empty())
         return;
-    face->SeedFeatures();
+    face->SeedFeatures(team);
     m_faces.push_back(std::move(face));
 }
 
@@ -179,10 +179,11 @@ bool CFaceList::TakeDetection(cv::Rect& frameRect)
     return true;
 }
 
-void CFaceList::PlaceDetection(const cv::Mat& frame, const cv::Rect& frameRect, std::vector<CFaceData*>& faces)
+void CFaceList::PlaceDetection(const cv::Mat& frame, const cv::Rect& frameRect, std::vector<CFaceData*>& faces,
+                               CRowTeam* team)
 {
     std::lock_guard lock(m_faceLock);
-    Place(frame, frameRect);
+    Place(frame, frameRect, team);
     faces.clear();
     for (auto& face : m_faces)
         faces.push_back(face.get());

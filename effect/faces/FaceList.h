@@ -90,8 +90,10 @@ public:
     bool TakeDetection(cv::Rect& frameRect);
     // Places a detection on `frame` (BGRx, as it arrived): the followed face
     // it lies on is placed again or, when nothing is followed, a new face is
-    // taken up; `faces` is then refreshed.
-    void PlaceDetection(const cv::Mat& frame, const cv::Rect& frameRect, std::vector<CFaceData*>& faces);
+    // taken up; `faces` is then refreshed. A running `team` shares the
+    // refinement of the new points.
+    void PlaceDetection(const cv::Mat& frame, const cv::Rect& frameRect, std::vector<CFaceData*>& faces,
+                        CRowTeam* team = nullptr);
     // Drops a face that lost its points. False when it was dropped already.
     bool Drop(const CFaceData* face);
 
@@ -122,7 +124,7 @@ public:
 private:
     enum HandOff : int { kWaiting = 0, kOffered = 1, kBusy = 2 };
 
-    void Place(const cv::Mat& frame, const cv::Rect& rect);
+    void Place(const cv::Mat& frame, const cv::Rect& rect, CRowTeam* team);
 
     const IClock& m_clock;
     uint32_t (*m_calendarSeconds)();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace quell {
 
@@ -81,42 +82,70 @@ void ScharrRow(const uchar* above, const uchar* centre, const uchar* below, int 
         at(w - 1);
 }
 
+// Sixteen-bit lanes for the reduction: a horizontal sum is at most
+// 16 * 255 and a vertical one, rounded, 16 * 16 * 255 + 128, both below 2^16.
+using Lanes16 = uint16_t __attribute__((vector_size(16)));
+using Bytes8 = uint8_t __attribute__((vector_size(8)));
+
 // pyrDown's horizontal pass over one source row of `sw` pixels: the 5-tap
 // Gaussian (1 4 6 4 1) with reflected ends, on the `dw` output columns.
-void ReduceRow(const uchar* s, int sw, int* r, int dw)
+void ReduceRow(const uchar* s, int sw, uint16_t* r, int dw)
 {
     auto edge = [&](int x) {
         const int c = 2 * x;
-        r[x] = s[Reflect(c - 2, sw)] + 4 * (s[Reflect(c - 1, sw)] + s[Reflect(c + 1, sw)]) + 6 * s[c] +
-               s[Reflect(c + 2, sw)];
+        r[x] = static_cast<uint16_t>(s[Reflect(c - 2, sw)] + 4 * (s[Reflect(c - 1, sw)] + s[Reflect(c + 1, sw)]) +
+                                     6 * s[c] + s[Reflect(c + 2, sw)]);
     };
-    // Columns whose taps all lie inside the row, in one plain loop.
+    // Columns whose taps all lie inside the row: eight at a time from three
+    // overlapping loads whose byte pairs are (even, odd) source pixels, as
+    // long as the last load stays inside the row; then one at a time.
     const int first = std::min(1, dw);
     const int last = std::max(first, std::min(dw, (sw - 1) / 2));
     for (int x = 0; x < first; ++x)
         edge(x);
-    for (int x = first; x < last; ++x) {
-        const uchar* p = s + 2 * x;
-        r[x] = p[-2] + 4 * (p[-1] + p[1]) + 6 * p[0] + p[2];
+    int x = first;
+    const Lanes16 low = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    for (; x + 8 <= last && 2 * x + 18 <= sw; x += 8) {
+        Lanes16 before, at, after;
+        std::memcpy(&before, s + 2 * x - 2, sizeof before);
+        std::memcpy(&at, s + 2 * x, sizeof at);
+        std::memcpy(&after, s + 2 * x + 2, sizeof after);
+        const Lanes16 sum = (before & low) + (((before >> 8) + (at >> 8)) << 2) + (at & low) * 6 + (after & low);
+        std::memcpy(r + x, &sum, sizeof sum);
     }
-    for (int x = last; x < dw; ++x)
+    for (; x < last; ++x) {
+        const uchar* p = s + 2 * x;
+        r[x] = static_cast<uint16_t>(p[-2] + 4 * (p[-1] + p[1]) + 6 * p[0] + p[2]);
+    }
+    for (x = last; x < dw; ++x)
         edge(x);
 }
 
 // pyrDown's vertical pass: every other row of the `sh` horizontally filtered
 // rows, rounded, into `dst` of ((w + 1) / 2, (h + 1) / 2).
-void ReduceColumns(const std::vector<int>& rows, int sh, cv::Mat& dst)
+void ReduceColumns(const std::vector<uint16_t>& rows, int sh, cv::Mat& dst)
 {
     const int dw = dst.cols;
     for (int y = 0; y < dst.rows; ++y) {
         const int c = 2 * y;
-        const int* r0 = rows.data() + static_cast<size_t>(Reflect(c - 2, sh)) * dw;
-        const int* r1 = rows.data() + static_cast<size_t>(Reflect(c - 1, sh)) * dw;
-        const int* r2 = rows.data() + static_cast<size_t>(c) * dw;
-        const int* r3 = rows.data() + static_cast<size_t>(Reflect(c + 1, sh)) * dw;
-        const int* r4 = rows.data() + static_cast<size_t>(Reflect(c + 2, sh)) * dw;
+        const uint16_t* r0 = rows.data() + static_cast<size_t>(Reflect(c - 2, sh)) * dw;
+        const uint16_t* r1 = rows.data() + static_cast<size_t>(Reflect(c - 1, sh)) * dw;
+        const uint16_t* r2 = rows.data() + static_cast<size_t>(c) * dw;
+        const uint16_t* r3 = rows.data() + static_cast<size_t>(Reflect(c + 1, sh)) * dw;
+        const uint16_t* r4 = rows.data() + static_cast<size_t>(Reflect(c + 2, sh)) * dw;
         uchar* d = dst.ptr<uchar>(y);
-        for (int x = 0; x < dw; ++x)
+        int x = 0;
+        for (; x + 8 <= dw; x += 8) {
+            Lanes16 v0, v1, v2, v3, v4;
+            std::memcpy(&v0, r0 + x, sizeof v0);
+            std::memcpy(&v1, r1 + x, sizeof v1);
+            std::memcpy(&v2, r2 + x, sizeof v2);
+            std::memcpy(&v3, r3 + x, sizeof v3);
+            std::memcpy(&v4, r4 + x, sizeof v4);
+            const Bytes8 out = __builtin_convertvector((v0 + ((v1 + v3) << 2) + v2 * 6 + v4 + 128) >> 8, Bytes8);
+            std::memcpy(d + x, &out, sizeof out);
+        }
+        for (; x < dw; ++x)
             d[x] = static_cast<uchar>((r0[x] + 4 * (r1[x] + r3[x]) + 6 * r2[x] + r4[x] + 128) >> 8);
     }
 }

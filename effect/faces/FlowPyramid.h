@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 namespace quell {
@@ -39,7 +40,7 @@ private:
     struct Level {
         cv::Mat image;   // CV_8UC1, border filled by reflection
         cv::Mat deriv;   // CV_16SC2 (d/dx, d/dy), border zero
-        std::vector<int> rows;  // horizontally filtered rows for the next level
+        std::vector<uint16_t> rows;  // horizontally filtered rows for the next level
     };
     static constexpr int kTeamBlockRows = 16;
 

@@ -312,7 +312,7 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     m_faceList.Snapshot(m_stepFaces);
     TrackFaces(m_curGrey);
     if (placing) {
-        m_faceList.PlaceDetection(m_pFrame, detection, m_stepFaces);
+        m_faceList.PlaceDetection(m_pFrame, detection, m_stepFaces, &m_rowTeam);
         m_panel.WriteBack(m_pPrevGrey, m_pFrame);
     }
 

@@ -84,6 +84,25 @@ TEST_F(FaceDataTest, PlacementIsClippedToTheFrame)
     }
 }
 
+// Corners refined in blocks (on a team or not, whoever takes a block) come
+// out exactly as refined all at once.
+TEST_F(FaceDataTest, CornersRefinedInBlocksOnATeamEqualThoseRefinedAlone)
+{
+    const cv::Mat frame = test::PatternFrame(320, 240, 3);
+    CRowTeam team;
+    team.Start();
+    CFaceData alone(m_clock, 1u), shared(m_clock, 1u);
+    alone.SetRegion(frame, 40, 30, 220, 180);
+    shared.SetRegion(frame, 40, 30, 220, 180);
+    alone.SeedFeatures();
+    shared.SeedFeatures(&team);
+    team.Stop();
+    ASSERT_GT(alone.m_pointCount, 40) << "several blocks of corners";
+    ASSERT_EQ(shared.m_pointCount, alone.m_pointCount);
+    for (int i = 0; i < alone.m_pointCount; ++i)
+        ASSERT_EQ(shared.m_pPoints[i], alone.m_pPoints[i]) << i;
+}
+
 TEST_F(FaceDataTest, SeedingWithoutThumbnailDoesNothing)
 {
     CFaceData face(m_clock, 1u);

@@ -14,6 +14,11 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QUELL_LK_AVX2 1
+#define QUELL_AVX2 __attribute__((target("avx2")))
+#endif
 
 namespace quell {
 
@@ -99,12 +104,76 @@ inline int64_t HorizontalSum(__m128i v)
 }
 #endif
 
+#if defined(QUELL_LK_AVX2)
+bool HasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+// The byte order that WindowRow() gathers a row of `n` bytes (8 to 16) in,
+// from two 8-byte loads at its start and its end; the lanes from n on are 0.
+__m128i WindowRowOrder(int n)
+{
+    alignas(16) int8_t order[16];
+    for (int j = 0; j < 16; ++j)
+        order[j] = static_cast<int8_t>(j < 8 ? j : j < n ? j + 16 - n : -128);
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(order));
+}
+
+// The `n` bytes at `src` (8 <= n <= 16), nothing read past them.
+QUELL_AVX2 inline __m128i WindowRow(const uchar* src, int n, __m128i order)
+{
+    const __m128i ends = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + n - 8)));
+    return _mm_shuffle_epi8(ends, order);
+}
+
+// Sixteen picture samples of the window row whose bytes (and the next row's)
+// are `row` and `below`, with 5 fractional bits, in order: what
+// SamplePicture8() gives, sixteen at a time.
+QUELL_AVX2 inline __m256i SamplePicture16(__m128i row, __m128i below, __m256i w0, __m256i w1)
+{
+    const __m256i half = _mm256_set1_epi32(1 << (kWeightBits - 5 - 1));
+    const __m256i p00 = _mm256_cvtepu8_epi16(row);
+    const __m256i p01 = _mm256_cvtepu8_epi16(_mm_srli_si128(row, 1));
+    const __m256i p10 = _mm256_cvtepu8_epi16(below);
+    const __m256i p11 = _mm256_cvtepu8_epi16(_mm_srli_si128(below, 1));
+    __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(p00, p01), w0),
+                                  _mm256_madd_epi16(_mm256_unpacklo_epi16(p10, p11), w1));
+    __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(p00, p01), w0),
+                                  _mm256_madd_epi16(_mm256_unpackhi_epi16(p10, p11), w1));
+    lo = _mm256_srai_epi32(_mm256_add_epi32(lo, half), kWeightBits - 5);
+    hi = _mm256_srai_epi32(_mm256_add_epi32(hi, half), kWeightBits - 5);
+    // The unpacks and the pack both work per 128-bit half: the order is kept.
+    return _mm256_packs_epi32(lo, hi);
+}
+
+QUELL_AVX2 inline int64_t HorizontalSum(__m256i v)
+{
+    alignas(32) int32_t lanes[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), v);
+    int64_t sum = 0;
+    for (const int32_t lane : lanes)
+        sum += lane;
+    return sum;
+}
+#endif
+
 // One level's pictures and the window around one point on it.
 class CLevelTracker {
 public:
-    CLevelTracker(const cv::Mat& prev, const cv::Mat& deriv, const cv::Mat& next, cv::Size window)
+    CLevelTracker(const cv::Mat& prev, const cv::Mat& deriv, const cv::Mat& next, cv::Size window, bool wide)
         : m_prev(prev), m_deriv(deriv), m_next(next), m_window(window)
     {
+#if defined(QUELL_LK_AVX2)
+        // A window row of 7 to 15 samples reads 8 to 16 bytes: one vector.
+        m_wide = wide && window.width >= 7 && window.width <= 15 && HasAvx2();
+        if (m_wide)
+            m_rowOrder = WindowRowOrder(window.width + 1);
+#else
+        (void)wide;
+#endif
     }
 
     // Samples the previous picture and its derivatives in the window whose
@@ -192,6 +261,13 @@ public:
             s12 += r12;
             s22 += r22;
         }
+        if (m_wide) {
+            // The wide Mismatch() reads 16 lanes a row: past the window they
+            // are 0, so that they add nothing.
+            for (auto* plane : {&m_template, &m_templateX, &m_templateY})
+                for (int y = 0; y < m_window.height; ++y)
+                    std::fill_n(plane->begin() + y * kMaxLkWindow + m_window.width, 16 - m_window.width, short{0});
+        }
         a11 = static_cast<float>(s11) * kSumScale;
         a12 = static_cast<float>(s12) * kSumScale;
         a22 = static_cast<float>(s22) * kSumScale;
@@ -207,6 +283,12 @@ public:
         if (ix < -m_window.width || ix >= m_next.cols || iy < -m_window.height || iy >= m_next.rows)
             return false;
         const Weights w = BilinearWeights(corner.x - static_cast<float>(ix), corner.y - static_cast<float>(iy));
+#if defined(QUELL_LK_AVX2)
+        if (m_wide) {
+            MismatchWide(ix, iy, w, b1, b2);
+            return true;
+        }
+#endif
         const ptrdiff_t step = static_cast<ptrdiff_t>(m_next.step[0]);
         int64_t s1 = 0, s2 = 0;
         int x0 = 0;  // the columns before this one are summed by the vector loop
@@ -261,6 +343,44 @@ public:
     }
 
 private:
+#if defined(QUELL_LK_AVX2)
+    // Mismatch() with a whole window row in one 16-lane vector: the lanes
+    // from the window's width on meet template derivatives of 0, so the
+    // integer sums are Mismatch()'s.
+    QUELL_AVX2 void MismatchWide(int ix, int iy, const Weights& w, float& b1, float& b2) const
+    {
+        const ptrdiff_t step = static_cast<ptrdiff_t>(m_next.step[0]);
+        const int n = m_window.width + 1;
+        const __m256i w0 = _mm256_set1_epi32(
+            static_cast<int>((static_cast<unsigned>(w.w00) & 0xffffu) | (static_cast<unsigned>(w.w01) << 16)));
+        const __m256i w1 = _mm256_set1_epi32(
+            static_cast<int>((static_cast<unsigned>(w.w10) & 0xffffu) | (static_cast<unsigned>(w.w11) << 16)));
+        const __m256i zero = _mm256_setzero_si256();
+        __m256i v1 = zero, v2 = zero;
+        int64_t s1 = 0, s2 = 0;
+        const uchar* src = m_next.data + iy * step + ix;
+        __m128i row = WindowRow(src, n, m_rowOrder);
+        for (int y = 0; y < m_window.height; ++y) {
+            const __m128i below = WindowRow(src + (y + 1) * step, n, m_rowOrder);
+            const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_template.data() + y * kMaxLkWindow));
+            const __m256i diff = _mm256_sub_epi16(SamplePicture16(row, below, w0, w1), t);
+            const __m256i tx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_templateX.data() + y * kMaxLkWindow));
+            const __m256i ty = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_templateY.data() + y * kMaxLkWindow));
+            v1 = _mm256_add_epi32(v1, _mm256_madd_epi16(diff, tx));
+            v2 = _mm256_add_epi32(v2, _mm256_madd_epi16(diff, ty));
+            // As in Mismatch(): four rows stay within 32 bits a lane.
+            if ((y & 3) == 3 || y + 1 == m_window.height) {
+                s1 += HorizontalSum(v1);
+                s2 += HorizontalSum(v2);
+                v1 = v2 = zero;
+            }
+            row = below;
+        }
+        b1 = static_cast<float>(s1) * kSumScale;
+        b2 = static_cast<float>(s2) * kSumScale;
+    }
+#endif
+
     // The level's derivatives at the window's (width + 1) x (height + 1)
     // samples from (ix, iy), into m_patch: Scharr inside the level, zero
     // outside it, as the pyramid's derivative border is.
@@ -290,10 +410,17 @@ private:
     const cv::Mat& m_deriv;
     const cv::Mat& m_next;
     cv::Size m_window;
+    bool m_wide = false;
+#if defined(QUELL_LK_AVX2)
+    __m128i m_rowOrder;
+#endif
     // The template and its derivatives, one row per kMaxLkWindow entries.
-    std::array<short, kMaxLkWindow * kMaxLkWindow> m_template{};
-    std::array<short, kMaxLkWindow * kMaxLkWindow> m_templateX{};
-    std::array<short, kMaxLkWindow * kMaxLkWindow> m_templateY{};
+    // Not cleared (a tracker is made per level and block of points): the
+    // template is written before it is read, on the wide path up to lane 16
+    // of a row.
+    std::array<short, kMaxLkWindow * kMaxLkWindow> m_template;
+    std::array<short, kMaxLkWindow * kMaxLkWindow> m_templateX;
+    std::array<short, kMaxLkWindow * kMaxLkWindow> m_templateY;
     // Not cleared: a tracker is made per level and block of points, and
     // DerivativePatch() writes every sample the window reads.
     std::array<short, (kMaxLkWindow + 1) * kPatchStride> m_patch;
@@ -303,7 +430,8 @@ private:
 
 void TrackPyramidLk(const std::vector<cv::Mat>& prevPyramid, const std::vector<cv::Mat>& nextPyramid,
                     const cv::Point2f* prevPoints, cv::Point2f* nextPoints, uint8_t* status, int count,
-                    cv::Size window, int maxLevel, const cv::TermCriteria& criteria, float minEigThreshold)
+                    cv::Size window, int maxLevel, const cv::TermCriteria& criteria, float minEigThreshold,
+                    bool widePath)
 {
     CV_Assert(window.width > 2 && window.height > 2 && window.width <= kMaxLkWindow &&
               window.height <= kMaxLkWindow);
@@ -331,7 +459,8 @@ void TrackPyramidLk(const std::vector<cv::Mat>& prevPyramid, const std::vector<c
 
     std::fill_n(status, count, uint8_t{1});
     for (int level = maxLevel; level >= 0; --level) {
-        CLevelTracker tracker(prevPyramid[2 * level], prevPyramid[2 * level + 1], nextPyramid[2 * level], window);
+        CLevelTracker tracker(prevPyramid[2 * level], prevPyramid[2 * level + 1], nextPyramid[2 * level], window,
+                              widePath);
         const float scale = static_cast<float>(1.0 / (1 << level));
         for (int i = 0; i < count; ++i) {
             const cv::Point2f prevPt = prevPoints[i] * scale;

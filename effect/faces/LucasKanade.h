@@ -24,8 +24,12 @@ constexpr int kMaxLkWindow = 32;
 // sums are exact here, so the last bits of a position may differ. `status`
 // gets 1 for a point followed, 0 for one lost. At most `maxLevel` levels
 // above the picture are used, fewer when the pyramids have fewer.
+// Where the processor has AVX2 a window row of up to 15 samples is taken in
+// one vector; `widePath` false keeps the narrower path (the same sums, so
+// the same positions), for tests to hold the two against each other.
 void TrackPyramidLk(const std::vector<cv::Mat>& prevPyramid, const std::vector<cv::Mat>& nextPyramid,
                     const cv::Point2f* prevPoints, cv::Point2f* nextPoints, uint8_t* status, int count,
-                    cv::Size window, int maxLevel, const cv::TermCriteria& criteria, float minEigThreshold = 1e-4f);
+                    cv::Size window, int maxLevel, const cv::TermCriteria& criteria, float minEigThreshold = 1e-4f,
+                    bool widePath = true);
 
 }  // namespace quell

@@ -171,6 +171,19 @@ public:
         m_wide = wide && window.width >= 7 && window.width <= 15 && HasAvx2();
         if (m_wide)
             m_rowOrder = WindowRowOrder(window.width + 1);
+        // Taking the derivatives in vectors reads a row of width + 3 bytes
+        // (at most 16) around the window, from a level with a border of at
+        // least window + 1 pixels, as CFlowPyramid's has.
+        if (m_wide && deriv.empty() && window.width <= 13) {
+            cv::Size whole;
+            cv::Point at;
+            prev.locateROI(whole, at);
+            const int bx = window.width + 1, by = window.height + 1;
+            m_wideTemplate = at.x >= bx && at.y >= by && whole.width - at.x - prev.cols >= bx &&
+                             whole.height - at.y - prev.rows >= by;
+            if (m_wideTemplate)
+                m_aroundOrder = WindowRowOrder(window.width + 3);
+        }
 #else
         (void)wide;
 #endif
@@ -185,6 +198,12 @@ public:
         if (ix < -m_window.width || ix >= m_prev.cols || iy < -m_window.height || iy >= m_prev.rows)
             return false;
         const Weights w = BilinearWeights(corner.x - static_cast<float>(ix), corner.y - static_cast<float>(iy));
+#if defined(QUELL_LK_AVX2)
+        if (m_wideTemplate) {
+            SampleTemplateWide(ix, iy, w, a11, a12, a22);
+            return true;
+        }
+#endif
         const ptrdiff_t step = static_cast<ptrdiff_t>(m_prev.step[0]);
         // The derivatives under the window: the level's own, or taken here
         // for just the window.
@@ -344,6 +363,127 @@ public:
 
 private:
 #if defined(QUELL_LK_AVX2)
+    // The Scharr derivatives (d/dx in `dx`, d/dy in `dy`) of the sixteen
+    // columns from the second byte of the rows `above`, `centre` and
+    // `below`: ScharrAt()'s values, each fitting 16 bits.
+    QUELL_AVX2 static void Scharr16(__m128i above, __m128i centre, __m128i below, __m256i& dx, __m256i& dy)
+    {
+        const __m256i three = _mm256_set1_epi16(3), ten = _mm256_set1_epi16(10);
+        const __m256i aL = _mm256_cvtepu8_epi16(above), aC = _mm256_cvtepu8_epi16(_mm_srli_si128(above, 1)),
+                      aR = _mm256_cvtepu8_epi16(_mm_srli_si128(above, 2));
+        const __m256i bL = _mm256_cvtepu8_epi16(below), bC = _mm256_cvtepu8_epi16(_mm_srli_si128(below, 1)),
+                      bR = _mm256_cvtepu8_epi16(_mm_srli_si128(below, 2));
+        const __m256i cL = _mm256_cvtepu8_epi16(centre), cR = _mm256_cvtepu8_epi16(_mm_srli_si128(centre, 2));
+        dx = _mm256_sub_epi16(
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_add_epi16(aR, bR), three), _mm256_mullo_epi16(cR, ten)),
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_add_epi16(aL, bL), three), _mm256_mullo_epi16(cL, ten)));
+        const __m256i side = _mm256_add_epi16(_mm256_sub_epi16(bL, aL), _mm256_sub_epi16(bR, aR));
+        dy = _mm256_add_epi16(_mm256_mullo_epi16(side, three), _mm256_mullo_epi16(_mm256_sub_epi16(bC, aC), ten));
+    }
+
+    // Sixteen bilinear derivative samples from the derivative rows `row`
+    // and `below` and the same rows one column on: SampleDerivative4()'s
+    // values.
+    QUELL_AVX2 static __m256i SampleDerivative16(__m256i row, __m256i rowNext, __m256i below, __m256i belowNext,
+                                                 __m256i w0, __m256i w1)
+    {
+        const __m256i half = _mm256_set1_epi32(1 << (kWeightBits - 1));
+        __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(row, rowNext), w0),
+                                      _mm256_madd_epi16(_mm256_unpacklo_epi16(below, belowNext), w1));
+        __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(row, rowNext), w0),
+                                      _mm256_madd_epi16(_mm256_unpackhi_epi16(below, belowNext), w1));
+        lo = _mm256_srai_epi32(_mm256_add_epi32(lo, half), kWeightBits);
+        hi = _mm256_srai_epi32(_mm256_add_epi32(hi, half), kWeightBits);
+        return _mm256_packs_epi32(lo, hi);
+    }
+
+    // SampleTemplate() on a level without stored derivatives, a window row
+    // at a time: each picture row around the window is read once, the
+    // derivatives are taken in vectors (0 outside the level, as
+    // DerivativePatch() leaves them) and the integer sums are the same.
+    QUELL_AVX2 void SampleTemplateWide(int ix, int iy, const Weights& w, float& a11, float& a12, float& a22)
+    {
+        const ptrdiff_t step = static_cast<ptrdiff_t>(m_prev.step[0]);
+        const int around = m_window.width + 3;
+        const __m256i w0 = _mm256_set1_epi32(
+            static_cast<int>((static_cast<unsigned>(w.w00) & 0xffffu) | (static_cast<unsigned>(w.w01) << 16)));
+        const __m256i w1 = _mm256_set1_epi32(
+            static_cast<int>((static_cast<unsigned>(w.w10) & 0xffffu) | (static_cast<unsigned>(w.w11) << 16)));
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i lanes = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        // Lanes whose column (ix + lane, or one on) lies inside the level,
+        // and lanes inside the window.
+        const __m256i here = ColumnsInside(lanes, ix, m_prev.cols);
+        const __m256i next = ColumnsInside(lanes, ix + 1, m_prev.cols);
+        const __m256i inWindow = _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<short>(m_window.width)), lanes);
+
+        // The picture rows from iy - 1, columns from ix - 1, rolled down:
+        // derivative row r of the window (picture row iy + r) is taken from
+        // `above`, `centre` and `below`, at each column and one column on.
+        const uchar* origin = m_prev.data + (iy - 1) * step + (ix - 1);
+        __m128i above = WindowRow(origin, around, m_aroundOrder);
+        __m128i centre = WindowRow(origin + step, around, m_aroundOrder);
+        __m128i below = WindowRow(origin + 2 * step, around, m_aroundOrder);
+        __m256i dx, dy, dxNext, dyNext;
+        DerivativeRow(above, centre, below, iy >= 0 && iy < m_prev.rows, here, next, dx, dy, dxNext, dyNext);
+        __m256i v11 = zero, v12 = zero, v22 = zero;
+        int64_t s11 = 0, s12 = 0, s22 = 0;
+        for (int y = 0; y < m_window.height; ++y) {
+            // The window's picture rows start one byte into the rows read.
+            const __m128i picture = _mm_srli_si128(centre, 1), pictureBelow = _mm_srli_si128(below, 1);
+            const __m256i rowDx = dx, rowDy = dy, rowDxNext = dxNext, rowDyNext = dyNext;
+            above = centre;
+            centre = below;
+            below = WindowRow(origin + (y + 3) * step, around, m_aroundOrder);
+            const int r = iy + y + 1;
+            DerivativeRow(above, centre, below, r >= 0 && r < m_prev.rows, here, next, dx, dy, dxNext, dyNext);
+            const __m256i t = _mm256_and_si256(SamplePicture16(picture, pictureBelow, w0, w1), inWindow);
+            const __m256i gx = _mm256_and_si256(SampleDerivative16(rowDx, rowDxNext, dx, dxNext, w0, w1), inWindow);
+            const __m256i gy = _mm256_and_si256(SampleDerivative16(rowDy, rowDyNext, dy, dyNext, w0, w1), inWindow);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(m_template.data() + y * kMaxLkWindow), t);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(m_templateX.data() + y * kMaxLkWindow), gx);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(m_templateY.data() + y * kMaxLkWindow), gy);
+            v11 = _mm256_add_epi32(v11, _mm256_madd_epi16(gx, gx));
+            v12 = _mm256_add_epi32(v12, _mm256_madd_epi16(gx, gy));
+            v22 = _mm256_add_epi32(v22, _mm256_madd_epi16(gy, gy));
+            // As in SampleTemplate(): four rows stay within 32 bits a lane.
+            if ((y & 3) == 3 || y + 1 == m_window.height) {
+                s11 += HorizontalSum(v11);
+                s12 += HorizontalSum(v12);
+                s22 += HorizontalSum(v22);
+                v11 = v12 = v22 = zero;
+            }
+        }
+        a11 = static_cast<float>(s11) * kSumScale;
+        a12 = static_cast<float>(s12) * kSumScale;
+        a22 = static_cast<float>(s22) * kSumScale;
+    }
+
+    // Lanes whose column from + lane lies in [0, cols).
+    QUELL_AVX2 static __m256i ColumnsInside(__m256i lanes, int from, int cols)
+    {
+        const __m256i column = _mm256_add_epi16(lanes, _mm256_set1_epi16(static_cast<short>(from)));
+        return _mm256_andnot_si256(_mm256_cmpgt_epi16(_mm256_setzero_si256(), column),
+                                   _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<short>(cols)), column));
+    }
+
+    // One derivative row of the window, at each column (`here` inside the
+    // level) and one column on (`next`); 0 on a row outside the level.
+    QUELL_AVX2 static void DerivativeRow(__m128i above, __m128i centre, __m128i below, bool rowInside, __m256i here,
+                                         __m256i next, __m256i& dx, __m256i& dy, __m256i& dxNext, __m256i& dyNext)
+    {
+        if (!rowInside) {
+            dx = dy = dxNext = dyNext = _mm256_setzero_si256();
+            return;
+        }
+        Scharr16(above, centre, below, dx, dy);
+        Scharr16(_mm_srli_si128(above, 1), _mm_srli_si128(centre, 1), _mm_srli_si128(below, 1), dxNext, dyNext);
+        dx = _mm256_and_si256(dx, here);
+        dy = _mm256_and_si256(dy, here);
+        dxNext = _mm256_and_si256(dxNext, next);
+        dyNext = _mm256_and_si256(dyNext, next);
+    }
+
     // Mismatch() with a whole window row in one 16-lane vector: the lanes
     // from the window's width on meet template derivatives of 0, so the
     // integer sums are Mismatch()'s.
@@ -411,8 +551,10 @@ private:
     const cv::Mat& m_next;
     cv::Size m_window;
     bool m_wide = false;
+    bool m_wideTemplate = false;
 #if defined(QUELL_LK_AVX2)
     __m128i m_rowOrder;
+    __m128i m_aroundOrder;
 #endif
     // The template and its derivatives, one row per kMaxLkWindow entries.
     // Not cleared (a tracker is made per level and block of points): the

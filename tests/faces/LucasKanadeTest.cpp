@@ -159,6 +159,48 @@ TEST(FlowPyramid, EqualsOpenCvLevelByLevelWithBorders)
     team.Stop();
 }
 
+// Windows cut by every edge of a textured picture, on every level: the wide
+// paths (the window row in one vector, the derivatives taken in vectors)
+// sum exactly what the narrow ones do, with stored derivatives or without.
+TEST(LucasKanade, WidePathsEqualTheNarrowOnesAtTheEdges)
+{
+    cv::Mat texture(120, 160, CV_8UC1);
+    cv::RNG(5).fill(texture, cv::RNG::UNIFORM, 0, 256);
+    cv::GaussianBlur(texture, texture, cv::Size(5, 5), 1.2);
+    cv::Mat moved;
+    const cv::Mat shift = (cv::Mat_<double>(2, 3) << 1, 0, 0.6, 0, 1, -0.4);
+    cv::warpAffine(texture, moved, shift, texture.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT_101);
+    std::vector<cv::Point2f> points;
+    for (const float x : {0.0f, 0.7f, 2.5f, 6.0f, 80.0f, 152.3f, 156.5f, 158.9f, 159.6f})
+        for (const float y : {0.0f, 1.4f, 4.0f, 60.0f, 113.2f, 116.8f, 118.5f, 119.7f})
+            points.push_back({x, y});
+    CFlowPyramid stored, bare, next;
+    stored.Build(texture, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
+    bare.Build(texture, CFaceData::kFlowWindow, CFaceData::kFlowLevels, nullptr, false);
+    next.Build(moved, CFaceData::kFlowWindow, CFaceData::kFlowLevels);
+    const int count = static_cast<int>(points.size());
+    const auto track = [&](const CFlowPyramid& from, bool wide, std::vector<uint8_t>& status) {
+        std::vector<cv::Point2f> out(points.size());
+        status.assign(points.size(), 7);
+        TrackPyramidLk(from.Levels(), next.Levels(), points.data(), out.data(), status.data(), count,
+                       CFaceData::kFlowWindow, CFaceData::kFlowLevels, kCriteria, 1e-4f, wide);
+        return out;
+    };
+    std::vector<uint8_t> narrowStatus;
+    const std::vector<cv::Point2f> narrow = track(stored, false, narrowStatus);
+    EXPECT_GT(std::count(narrowStatus.begin(), narrowStatus.end(), 1), count * 2 / 3) << "most points are followed";
+    for (const CFlowPyramid* from : {&stored, &bare}) {
+        std::vector<uint8_t> status;
+        const std::vector<cv::Point2f> wide = track(*from, true, status);
+        EXPECT_EQ(status, narrowStatus) << (from == &bare ? "derivatives taken" : "derivatives stored");
+        for (int i = 0; i < count; ++i) {
+            if (status[i] && narrowStatus[i]) {
+                ASSERT_EQ(wide[i], narrow[i]) << points[i] << (from == &bare ? ", derivatives taken" : "");
+            }
+        }
+    }
+}
+
 TEST(LucasKanade, FlatPicturesLoseEveryPointAndNoPointsIsFine)
 {
     const cv::Mat flat(120, 160, CV_8UC1, cv::Scalar(90));

@@ -57,8 +57,10 @@ public:
     // Consumes the animation steps that have passed since the last call.
     void Advance();
     // Draws the marker, the ray ring, the thumbnail and the scan line into
-    // the top-down colour frame.
-    void DrawMarker(cv::Mat& frame) const;
+    // the top-down colour frame. Returns a rectangle holding every pixel of
+    // the sight and the ray ring (the thumbnail and its scan line stay in
+    // the square at the lower left corner).
+    cv::Rect DrawMarker(cv::Mat& frame) const;
 
     const IClock& m_clock;
     cv::Mat m_pFaceImage;        // green-tinted thumbnail of the last placement

@@ -295,10 +295,10 @@ void CRayStamp::Draw(cv::Mat& frame, cv::Point centre, const std::array<cv::Poin
                  colours[i]);
 }
 
-void CFaceData::DrawMarker(cv::Mat& frame) const
+cv::Rect CFaceData::DrawMarker(cv::Mat& frame) const
 {
     if (frame.empty())
-        return;
+        return {};
     const int cx = static_cast<int>(m_markerX);
     const int cy = static_cast<int>(m_markerY);
     const int D = 2 * m_markerRadius;
@@ -364,6 +364,10 @@ void CFaceData::DrawMarker(cv::Mat& frame) const
         const int y = H - kThumbMargin - v;
         cv::line(frame, cv::Point(kThumbMargin, y), cv::Point(kThumbMargin + S, y), kScanColour, 1, kLineType);
     }
+    // The rays reach D from the centre, the circles and lines less; a line
+    // of thickness t reaches t / 2 + 1 beyond its ends.
+    const int reach = D + std::max(thin, thick) + 2;
+    return {cx - reach, cy - reach, 2 * reach + 1, 2 * reach + 1};
 }
 
 }  // namespace quell

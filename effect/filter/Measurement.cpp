@@ -50,10 +50,11 @@ CFaceData* CTransEffectFilter::UpdateFaces()
 {
     CFaceData* current = nullptr;
     int kept = 0;
+    m_markerArea = cv::Rect();
     for (CFaceData* face : m_stepFaces) {
         face->Advance();
         // Every face is drawn, also one that is dropped just below.
-        face->DrawMarker(m_pFrame);
+        m_markerArea |= face->DrawMarker(m_pFrame);
 
         NoteFace(*face);
 

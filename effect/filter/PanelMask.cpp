@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -42,11 +43,6 @@ inline uint32_t Tinted(uint32_t g)
     const uint32_t half = g >> 1;
     return half | (g << 8) | (half << 16) | kOpaque;
 }
-// Inside the panel: (g, g, g, 255), left for the shade pass.
-inline uint32_t Plain(uint32_t g)
-{
-    return g | (g << 8) | (g << 16) | kOpaque;
-}
 
 // Blue and red 0, green trunc(0.4 * green), the fourth byte kept.
 // g * 205 >> 9 equals trunc(0.4 * g) for every byte value.
@@ -63,6 +59,12 @@ inline uint32_t Shaded(uint32_t bgrx)
 {
     return (bgrx & 0xFF000000u) | ((((bgrx >> 8) & 0xFFu) * 205u >> 9) << 8);
 }
+// Grey value g as a pixel inside the panel: (g, g, g, 255) shaded, that is
+// (0, trunc(0.4 * g), 0, 255).
+inline uint32_t Panel(uint32_t g)
+{
+    return ((g * 205u >> 9) << 8) | kOpaque;
+}
 // The same on eight 16-bit halves of four pixels: the low half of a pixel is
 // blue | green << 8, the high half red | fourth << 8. 16-bit multiplies are
 // SSE2 instructions; g * 205 fits 16 bits.
@@ -75,8 +77,9 @@ inline Halves8 Shaded(Halves8 v)
 }
 
 // Writes the pixels [begin, end) of one frame row from the same stretch of
-// the grey row. Rows need not be aligned: pixels move through memcpy, which
-// compiles to plain loads and stores.
+// the grey row, tinted (outside the panel) or shaded (inside). Rows need not
+// be aligned: pixels move through memcpy, which compiles to plain loads and
+// stores.
 template <bool kTint>
 inline void WriteSpan(const uint8_t* grey, uint8_t* row, int begin, int end)
 {
@@ -87,8 +90,20 @@ inline void WriteSpan(const uint8_t* grey, uint8_t* row, int begin, int end)
     for (; n >= 16; n -= 16, g += 16, p += 64) {
         Bytes16 grey16;
         std::memcpy(&grey16, g, sizeof grey16);
-        // Blue and red: the grey value, halved outside the panel.
-        const Bytes16 side = kTint ? grey16 >> 1 : grey16;
+        // Outside the panel: blue and red the grey value halved, green the
+        // grey value. Inside: blue and red 0, green g * 205 >> 9.
+        Bytes16 side = grey16 >> 1;
+        if (!kTint) {
+            const Bytes16 zero = {};
+            const Halves8 low = __builtin_convertvector(__builtin_shufflevector(grey16, zero, 0, 1, 2, 3, 4, 5, 6, 7), Halves8);
+            const Halves8 high =
+                __builtin_convertvector(__builtin_shufflevector(grey16, zero, 8, 9, 10, 11, 12, 13, 14, 15), Halves8);
+            const Halves8 lowGreen = (low * 205) >> 9, highGreen = (high * 205) >> 9;
+            grey16 = __builtin_shufflevector(reinterpret_cast<const Bytes16&>(lowGreen),
+                                             reinterpret_cast<const Bytes16&>(highGreen), 0, 2, 4, 6, 8, 10, 12, 14, 16,
+                                             18, 20, 22, 24, 26, 28, 30);
+            side = zero;
+        }
         // (side, grey) and (side, 255) byte pairs, then the pairs of pairs:
         // side, grey, side, 255 for each pixel.
         const Bytes16 lowBG =
@@ -114,25 +129,32 @@ inline void WriteSpan(const uint8_t* grey, uint8_t* row, int begin, int end)
     }
     for (; n > 0; --n, ++g, p += 4) {
         const uint32_t v = *g;
-        const uint32_t out = kTint ? Tinted(v) : Plain(v);
+        const uint32_t out = kTint ? Tinted(v) : Panel(v);
         std::memcpy(p, &out, sizeof out);
     }
 }
 
-inline void ShadeSpan(uint8_t* row, int begin, int end)
+// Shades the pixels of [begin, end) drawn over since the write-back: those
+// whose fourth byte is not 255.
+inline void ShadeDrawnSpan(uint8_t* row, int begin, int end)
 {
     uint8_t* p = row + 4 * static_cast<size_t>(begin);
     int n = end - begin;
+    using Words4 = uint32_t __attribute__((vector_size(16)));
+    const Words4 fourth = {kOpaque, kOpaque, kOpaque, kOpaque};
     for (; n >= 4; n -= 4, p += 16) {
-        Halves8 v;
+        Words4 v;
         std::memcpy(&v, p, sizeof v);
-        v = Shaded(v);
+        const Words4 keep = std::bit_cast<Words4>((v & fourth) == fourth);
+        const Words4 shaded = std::bit_cast<Words4>(Shaded(std::bit_cast<Halves8>(v)));
+        v = (shaded & ~keep) | (v & keep);
         std::memcpy(p, &v, sizeof v);
     }
     for (; n > 0; --n, p += 4) {
         uint32_t v;
         std::memcpy(&v, p, sizeof v);
-        v = Shaded(v);
+        if ((v & kOpaque) != kOpaque)
+            v = Shaded(v);
         std::memcpy(p, &v, sizeof v);
     }
 }
@@ -144,10 +166,17 @@ template <bool kTint>
 QUELL_AVX512 inline __m512i Written16(__m128i greys)
 {
     const __m512i g = _mm512_cvtepu8_epi32(greys);
-    const __m512i side = kTint ? _mm512_srli_epi32(g, 1) : g;
+    const __m512i opaque = _mm512_set1_epi32(static_cast<int>(kOpaque));
+    if (!kTint) {
+        // Green g * 205 >> 9 (one multiply-add: g * 205 fits 16 bits), the
+        // rest 0, the fourth byte 255.
+        const __m512i green = _mm512_srli_epi32(_mm512_madd_epi16(g, _mm512_set1_epi32(205)), 9);
+        return _mm512_or_si512(_mm512_slli_epi32(green, 8), opaque);
+    }
+    const __m512i side = _mm512_srli_epi32(g, 1);
     // side | g << 8 | side << 16, then the fourth byte 255.
     const __m512i bgr = _mm512_ternarylogic_epi32(side, _mm512_slli_epi32(g, 8), _mm512_slli_epi32(side, 16), 0xFE);
-    return _mm512_or_si512(bgr, _mm512_set1_epi32(static_cast<int>(kOpaque)));
+    return _mm512_or_si512(bgr, opaque);
 }
 
 template <bool kTint>
@@ -174,15 +203,16 @@ QUELL_AVX512 inline __m512i Shaded16(__m512i v)
                            _mm512_and_si512(v, _mm512_set1_epi32(static_cast<int>(0xFF000000u))));
 }
 
-QUELL_AVX512 void ShadeSpanWide(uint8_t* row, int begin, int end)
+QUELL_AVX512 void ShadeDrawnSpanWide(uint8_t* row, int begin, int end)
 {
     uint8_t* p = row + 4 * static_cast<size_t>(begin);
     int n = end - begin;
-    for (; n >= 16; n -= 16, p += 64)
-        _mm512_storeu_si512(p, Shaded16(_mm512_loadu_si512(p)));
-    if (n > 0) {
-        const __mmask16 tail = static_cast<__mmask16>((1u << n) - 1);
-        _mm512_mask_storeu_epi32(p, tail, Shaded16(_mm512_maskz_loadu_epi32(tail, p)));
+    const __m512i fourth = _mm512_set1_epi32(static_cast<int>(kOpaque));
+    for (; n > 0; n -= 16, p += 64) {
+        const __mmask16 span = n >= 16 ? __mmask16{0xFFFF} : static_cast<__mmask16>((1u << n) - 1);
+        const __m512i v = _mm512_maskz_loadu_epi32(span, p);
+        const __mmask16 drawn = _mm512_mask_cmpneq_epi32_mask(span, _mm512_and_si512(v, fourth), fourth);
+        _mm512_mask_storeu_epi32(p, drawn, Shaded16(v));
     }
 }
 #endif
@@ -197,13 +227,13 @@ CPanelMask::CPanelMask()
 void CPanelMask::UseWidePaths(bool wide)
 {
     m_tintSpan = &WriteSpan<true>;
-    m_plainSpan = &WriteSpan<false>;
-    m_shadeSpan = &ShadeSpan;
+    m_panelSpan = &WriteSpan<false>;
+    m_shadeSpan = &ShadeDrawnSpan;
 #if defined(QUELL_PANEL_AVX512)
     if (wide && grey_paths::HasAvx512()) {
         m_tintSpan = &WriteSpanWide<true>;
-        m_plainSpan = &WriteSpanWide<false>;
-        m_shadeSpan = &ShadeSpanWide;
+        m_panelSpan = &WriteSpanWide<false>;
+        m_shadeSpan = &ShadeDrawnSpanWide;
     }
 #endif
 }
@@ -290,7 +320,7 @@ void CPanelMask::WriteRow(const uint8_t* g, uint8_t* row, int y) const
     int x = 0;
     for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i) {
         m_tintSpan(g, row, x, m_runs[i].begin);
-        m_plainSpan(g, row, m_runs[i].begin, m_runs[i].end);
+        m_panelSpan(g, row, m_runs[i].begin, m_runs[i].end);
         x = m_runs[i].end;
     }
     m_tintSpan(g, row, x, m_mask.cols);
@@ -319,13 +349,18 @@ void CPanelMask::GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Ma
         rows(0, frame.rows);
 }
 
-void CPanelMask::Shade(cv::Mat& frame) const
+void CPanelMask::ShadeDrawn(cv::Mat& frame, const cv::Rect& area) const
 {
     RequireFrame(frame);
-    for (int y = 0; y < frame.rows; ++y) {
+    const cv::Rect inside = area & cv::Rect(0, 0, frame.cols, frame.rows);
+    for (int y = inside.y; y < inside.y + inside.height; ++y) {
         uint8_t* row = frame.ptr<uint8_t>(y);
-        for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i)
-            m_shadeSpan(row, m_runs[i].begin, m_runs[i].end);
+        for (int i = m_rowFirst[y]; i < m_rowFirst[y + 1]; ++i) {
+            const int begin = std::max(m_runs[i].begin, inside.x);
+            const int end = std::min(m_runs[i].end, inside.x + inside.width);
+            if (begin < end)
+                m_shadeSpan(row, begin, end);
+        }
     }
 }
 

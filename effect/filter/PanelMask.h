@@ -29,9 +29,9 @@ public:
 
     // Writes the grey picture `grey` (CV_8UC1) into the BGRx frame `frame`
     // (CV_8UC4, same size as the mask) in one pass: outside the panel tinted
-    // green (g / 2, g, g / 2, 255), inside plain grey (g, g, g, 255). Shade()
-    // then finishes the panel, so that whatever was drawn over the frame in
-    // between is shaded like the grey picture under it.
+    // green (g / 2, g, g / 2, 255), inside shaded (0, trunc(0.4 * g), 0,
+    // 255). Whatever is drawn over the panel afterwards is shaded by
+    // ShadeDrawn(), as if it had been drawn before the panel was shaded.
     void WriteBack(const cv::Mat& grey, cv::Mat& frame) const;
     // Both passes of the frame step over the frame in one, row by row while
     // the row is in the cache: takes the frame's grey picture into
@@ -40,9 +40,12 @@ public:
     // `team` the rows are shared between the calling thread and its helper.
     void GreyAndWriteBack(cv::Mat& frame, cv::Mat& curGrey, const cv::Mat& prevGrey,
                           CRowTeam* team = nullptr) const;
-    // Inside the panel: blue and red 0, green trunc(0.4 * green), the fourth
-    // byte kept.
-    void Shade(cv::Mat& frame) const;
+    // Shades the pixels inside the panel and inside `area` that were drawn
+    // over the written-back picture, told apart by their fourth byte, which
+    // is 255 only for the picture: blue and red 0, green trunc(0.4 * green),
+    // the fourth byte kept. Whatever is drawn between the write-back and
+    // this call must therefore have a fourth byte other than 255.
+    void ShadeDrawn(cv::Mat& frame, const cv::Rect& area) const;
 
     // The row on which the gauge stands: the rim's height at the right edge.
     int GaugeBase() const { return m_gaugeBase; }
@@ -67,7 +70,7 @@ private:
     using WriteSpanFn = void (*)(const uint8_t* grey, uint8_t* row, int begin, int end);
     using ShadeSpanFn = void (*)(uint8_t* row, int begin, int end);
     WriteSpanFn m_tintSpan = nullptr;
-    WriteSpanFn m_plainSpan = nullptr;
+    WriteSpanFn m_panelSpan = nullptr;
     ShadeSpanFn m_shadeSpan = nullptr;
 
     cv::Mat m_mask;

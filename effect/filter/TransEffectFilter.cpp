@@ -319,10 +319,10 @@ void CTransEffectFilter::Transform(uint8_t* pixels, int width, int height, size_
     // The previous grey picture is shown; this frame's becomes the previous.
     std::swap(m_pPrevGrey, m_curGrey);
     std::swap(m_pPyramid, m_pPrevPyramid);
-    // The panel is shaded after the markers, so that they are shaded with
-    // the picture there.
+    // The picture went into the panel shaded; the markers drawn over it
+    // there are shaded now, as if they had been drawn before.
     CFaceData* current = UpdateFaces();
-    m_panel.Shade(m_pFrame);
+    m_panel.ShadeDrawn(m_pFrame, m_markerArea);
     DrawOverlay(current);
     m_prevFaceCount = m_faceCountNow;
     m_pFrame = cv::Mat();

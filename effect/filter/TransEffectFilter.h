@@ -262,6 +262,7 @@ private:
     int m_panelHeight = 0;
     int m_prevFaceCount = 0;
     int m_faceCountNow = 0;  // faces kept by this step
+    cv::Rect m_markerArea;   // where this step's markers were drawn
 
     // Deletes the overlay's text state where its type is complete.
     struct HudTextDeleter {

@@ -132,6 +132,37 @@ TEST_F(MarkerTest, MarkerOffTheFrameAndTinyFramesAreSafe)
     bare.DrawMarker(frame);  // no thumbnail yet
 }
 
+// Every pixel the sight and the ray ring change lies in the rectangle the
+// marker reports (the panel is shaded there only), whatever its size, phase
+// and frame: the thumbnail and its scan line stay in their square.
+TEST_F(MarkerTest, ReportedAreaHoldsEveryPixelDrawnOutsideTheThumbnail)
+{
+    for (const cv::Size size : {cv::Size(640, 480), cv::Size(1920, 1080)}) {
+        const int S = size.height / 8;
+        const cv::Rect thumbnail(15, size.height - S - 15, S + 1, S + 1);
+        for (const int radius : {0, 1, 7, 60, 245}) {
+            for (const uint32_t t : {0u, 2600u, 5000u, 6100u, 7500u, 9000u}) {
+                for (const cv::Point2f at : {cv::Point2f(size.width / 2.0f, size.height / 2.0f),
+                                             cv::Point2f(3.7f, size.height - 5.2f), cv::Point2f(size.width - 1.0f, 0.5f)}) {
+                    m_face.m_markerX = at.x;
+                    m_face.m_markerY = at.y;
+                    m_face.m_markerRadius = radius;
+                    m_face.m_measureTime = t;
+                    cv::Mat frame(size, CV_8UC4, cv::Scalar(1, 2, 3, 255));
+                    const cv::Rect area = m_face.DrawMarker(frame);
+                    cv::Mat changed;
+                    cv::inRange(frame, cv::Scalar(1, 2, 3, 255), cv::Scalar(1, 2, 3, 255), changed);
+                    cv::bitwise_not(changed, changed);
+                    changed(thumbnail & cv::Rect(0, 0, size.width, size.height)).setTo(0);
+                    changed(area & cv::Rect(0, 0, size.width, size.height)).setTo(0);
+                    ASSERT_EQ(cv::countNonZero(changed), 0)
+                        << size << " radius " << radius << " at " << at << ", t " << t << ", area " << area;
+                }
+            }
+        }
+    }
+}
+
 // The marker's circles against cv::circle, pixel for pixel, drawn directly
 // and through the stamps (one cache for all, so stamps are made, reused at
 // centres of every parity and evicted): every radius the sight uses at every

@@ -79,7 +79,14 @@ TEST(PanelMaskTest, WriteBackThenShadeEqualsTheOldSequenceOnRandomGreys)
             cv::Mat frame = storage(cv::Rect(padded ? 1 : 0, 0, size.width, size.height));
             panel.WriteBack(grey, frame);
             DrawOver(frame);
-            panel.Shade(frame);
+            // Shading only the left half's drawing leaves the right half's
+            // as it was drawn.
+            const cv::Mat drawn = frame.clone();
+            const cv::Rect left(0, 0, size.width / 2, size.height), right(left.width, 0, size.width - left.width,
+                                                                             size.height);
+            panel.ShadeDrawn(frame, left);
+            ASSERT_EQ(cv::norm(frame(right), drawn(right), cv::NORM_INF), 0.0) << size;
+            panel.ShadeDrawn(frame, right);
 
             ASSERT_EQ(cv::norm(frame, want, cv::NORM_INF), 0.0)
                 << size << (padded ? " padded" : "") << (wide ? " wide" : "");
@@ -106,7 +113,8 @@ TEST(PanelMaskTest, EveryGreyValueInsideAndOutside)
                 grey.at<uint8_t>(y, x) = static_cast<uint8_t>(x + y);
         cv::Mat frame(480, 640, CV_8UC4);
         panel.WriteBack(grey, frame);
-        panel.Shade(frame);
+        // Nothing drawn: shading leaves the written-back picture alone.
+        panel.ShadeDrawn(frame, cv::Rect(0, 0, 640, 480));
         int inside = 0;
         for (int y = 0; y < 480; ++y)
             for (int x = 0; x < 640; ++x) {
@@ -166,7 +174,7 @@ TEST(PanelMaskTest, FramesOfAnotherSizeOrTypeAreRefused)
     EXPECT_THROW(panel.WriteBack(grey, bgr), std::invalid_argument);
     EXPECT_THROW(panel.WriteBack(cv::Mat(48, 63, CV_8UC1), frame), std::invalid_argument);
     EXPECT_THROW(panel.WriteBack(cv::Mat(48, 64, CV_8UC3), frame), std::invalid_argument);
-    EXPECT_THROW(panel.Shade(small), std::invalid_argument);
+    EXPECT_THROW(panel.ShadeDrawn(small, cv::Rect(0, 0, 8, 8)), std::invalid_argument);
     EXPECT_NO_THROW(panel.WriteBack(grey, frame));
     EXPECT_EQ(frame.at<cv::Vec4b>(0, 0), cv::Vec4b(3, 7, 3, 255));
 }

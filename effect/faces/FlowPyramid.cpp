@@ -48,6 +48,14 @@ cv::Mat Place(cv::Mat& buffer, cv::Size size, int border, int type)
 // interior row starts at `row` and is `w` pixels long, by reflection.
 inline void ReflectRowEnds(uchar* row, int w, int border)
 {
+    if (w > border) {
+        // Each border mirrors the pixels next to the row's end pixel.
+        for (int x = 1; x <= border; ++x) {
+            row[-x] = row[x];
+            row[w - 1 + x] = row[w - 1 - x];
+        }
+        return;
+    }
     for (int x = 1; x <= border; ++x) {
         row[-x] = row[Reflect(-x, w)];
         row[w - 1 + x] = row[Reflect(w - 1 + x, w)];

@@ -149,6 +149,13 @@ QUELL_AVX2 inline __m256i SamplePicture16(__m128i row, __m128i below, __m256i w0
     return _mm256_packs_epi32(lo, hi);
 }
 
+// The weight pairs of SamplePicture16() and SampleDerivative16().
+QUELL_AVX2 inline void WeightPairs(const Weights& w, __m256i& w0, __m256i& w1)
+{
+    w0 = _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(w.w00) & 0xffffu) | (static_cast<unsigned>(w.w01) << 16)));
+    w1 = _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(w.w10) & 0xffffu) | (static_cast<unsigned>(w.w11) << 16)));
+}
+
 QUELL_AVX2 inline int64_t HorizontalSum(__m256i v)
 {
     alignas(32) int32_t lanes[8];
@@ -405,10 +412,8 @@ private:
     {
         const ptrdiff_t step = static_cast<ptrdiff_t>(m_prev.step[0]);
         const int around = m_window.width + 3;
-        const __m256i w0 = _mm256_set1_epi32(
-            static_cast<int>((static_cast<unsigned>(w.w00) & 0xffffu) | (static_cast<unsigned>(w.w01) << 16)));
-        const __m256i w1 = _mm256_set1_epi32(
-            static_cast<int>((static_cast<unsigned>(w.w10) & 0xffffu) | (static_cast<unsigned>(w.w11) << 16)));
+        __m256i w0, w1;
+        WeightPairs(w, w0, w1);
         const __m256i zero = _mm256_setzero_si256();
         const __m256i lanes = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
         // Lanes whose column (ix + lane, or one on) lies inside the level,
@@ -491,10 +496,8 @@ private:
     {
         const ptrdiff_t step = static_cast<ptrdiff_t>(m_next.step[0]);
         const int n = m_window.width + 1;
-        const __m256i w0 = _mm256_set1_epi32(
-            static_cast<int>((static_cast<unsigned>(w.w00) & 0xffffu) | (static_cast<unsigned>(w.w01) << 16)));
-        const __m256i w1 = _mm256_set1_epi32(
-            static_cast<int>((static_cast<unsigned>(w.w10) & 0xffffu) | (static_cast<unsigned>(w.w11) << 16)));
+        __m256i w0, w1;
+        WeightPairs(w, w0, w1);
         const __m256i zero = _mm256_setzero_si256();
         __m256i v1 = zero, v2 = zero;
         int64_t s1 = 0, s2 = 0;

@@ -152,8 +152,11 @@ QUELL_AVX2 inline __m256i SamplePicture16(__m128i row, __m128i below, __m256i w0
 // The weight pairs of SamplePicture16() and SampleDerivative16().
 QUELL_AVX2 inline void WeightPairs(const Weights& w, __m256i& w0, __m256i& w1)
 {
-    w0 = _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(w.w00) & 0xffffu) | (static_cast<unsigned>(w.w01) << 16)));
-    w1 = _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(w.w10) & 0xffffu) | (static_cast<unsigned>(w.w11) << 16)));
+    const auto pair = [](int a, int b) {
+        return static_cast<int>((static_cast<unsigned>(a) & 0xffffu) | (static_cast<unsigned>(b) << 16));
+    };
+    w0 = _mm256_set1_epi32(pair(w.w00, w.w01));
+    w1 = _mm256_set1_epi32(pair(w.w10, w.w11));
 }
 
 QUELL_AVX2 inline int64_t HorizontalSum(__m256i v)
@@ -505,10 +508,13 @@ private:
         __m128i row = WindowRow(src, n, m_rowOrder);
         for (int y = 0; y < m_window.height; ++y) {
             const __m128i below = WindowRow(src + (y + 1) * step, n, m_rowOrder);
-            const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_template.data() + y * kMaxLkWindow));
+            const auto row16 = [y](const auto& plane) {
+                return reinterpret_cast<const __m256i*>(plane.data() + y * kMaxLkWindow);
+            };
+            const __m256i t = _mm256_loadu_si256(row16(m_template));
             const __m256i diff = _mm256_sub_epi16(SamplePicture16(row, below, w0, w1), t);
-            const __m256i tx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_templateX.data() + y * kMaxLkWindow));
-            const __m256i ty = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_templateY.data() + y * kMaxLkWindow));
+            const __m256i tx = _mm256_loadu_si256(row16(m_templateX));
+            const __m256i ty = _mm256_loadu_si256(row16(m_templateY));
             v1 = _mm256_add_epi32(v1, _mm256_madd_epi16(diff, tx));
             v2 = _mm256_add_epi32(v2, _mm256_madd_epi16(diff, ty));
             // As in Mismatch(): four rows stay within 32 bits a lane.

@@ -110,7 +110,8 @@ QUELL_AVX512 void Avx512(const uint8_t* src, uint8_t* dst, int width)
 {
     int x = 0;
     for (; x + 16 <= width; x += 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm512_cvtepi32_epi8(Grey16(_mm512_loadu_si512(src + 4 * x))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x),
+                         _mm512_cvtepi32_epi8(Grey16(_mm512_loadu_si512(src + 4 * x))));
     if (x < width) {
         // The last pixels through masks: nothing is read or written past
         // the row.

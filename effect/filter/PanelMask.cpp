@@ -95,9 +95,10 @@ inline void WriteSpan(const uint8_t* grey, uint8_t* row, int begin, int end)
         Bytes16 side = grey16 >> 1;
         if (!kTint) {
             const Bytes16 zero = {};
-            const Halves8 low = __builtin_convertvector(__builtin_shufflevector(grey16, zero, 0, 1, 2, 3, 4, 5, 6, 7), Halves8);
-            const Halves8 high =
-                __builtin_convertvector(__builtin_shufflevector(grey16, zero, 8, 9, 10, 11, 12, 13, 14, 15), Halves8);
+            const auto lowBytes = __builtin_shufflevector(grey16, zero, 0, 1, 2, 3, 4, 5, 6, 7);
+            const auto highBytes = __builtin_shufflevector(grey16, zero, 8, 9, 10, 11, 12, 13, 14, 15);
+            const Halves8 low = __builtin_convertvector(lowBytes, Halves8);
+            const Halves8 high = __builtin_convertvector(highBytes, Halves8);
             const Halves8 lowGreen = (low * 205) >> 9, highGreen = (high * 205) >> 9;
             grey16 = __builtin_shufflevector(reinterpret_cast<const Bytes16&>(lowGreen),
                                              reinterpret_cast<const Bytes16&>(highGreen), 0, 2, 4, 6, 8, 10, 12, 14, 16,

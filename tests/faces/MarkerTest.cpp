@@ -142,8 +142,9 @@ TEST_F(MarkerTest, ReportedAreaHoldsEveryPixelDrawnOutsideTheThumbnail)
         const cv::Rect thumbnail(15, size.height - S - 15, S + 1, S + 1);
         for (const int radius : {0, 1, 7, 60, 245}) {
             for (const uint32_t t : {0u, 2600u, 5000u, 6100u, 7500u, 9000u}) {
-                for (const cv::Point2f at : {cv::Point2f(size.width / 2.0f, size.height / 2.0f),
-                                             cv::Point2f(3.7f, size.height - 5.2f), cv::Point2f(size.width - 1.0f, 0.5f)}) {
+                for (const cv::Point2f at :
+                     {cv::Point2f(size.width / 2.0f, size.height / 2.0f), cv::Point2f(3.7f, size.height - 5.2f),
+                      cv::Point2f(size.width - 1.0f, 0.5f)}) {
                     m_face.m_markerX = at.x;
                     m_face.m_markerY = at.y;
                     m_face.m_markerRadius = radius;

@@ -6,6 +6,8 @@
 
 #include "faces/Scharr.h"
 
+#include "platform/VectorUnits.h"
+
 #include <algorithm>
 #include <array>
 #include <cfloat>
@@ -13,11 +15,6 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define QUELL_LK_AVX2 1
-#define QUELL_AVX2 __attribute__((target("avx2")))
 #endif
 
 namespace quell {
@@ -104,13 +101,7 @@ inline int64_t HorizontalSum(__m128i v)
 }
 #endif
 
-#if defined(QUELL_LK_AVX2)
-bool HasAvx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
+#if defined(QUELL_X86_VECTORS)
 // The byte order that WindowRow() gathers a row of `n` bytes (8 to 16) in,
 // from two 8-byte loads at its start and its end; the lanes from n on are 0.
 __m128i WindowRowOrder(int n)
@@ -122,7 +113,7 @@ __m128i WindowRowOrder(int n)
 }
 
 // The `n` bytes at `src` (8 <= n <= 16), nothing read past them.
-QUELL_AVX2 inline __m128i WindowRow(const uchar* src, int n, __m128i order)
+QUELL_TARGET_AVX2 inline __m128i WindowRow(const uchar* src, int n, __m128i order)
 {
     const __m128i ends = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src)),
                                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + n - 8)));
@@ -132,7 +123,7 @@ QUELL_AVX2 inline __m128i WindowRow(const uchar* src, int n, __m128i order)
 // Sixteen picture samples of the window row whose bytes (and the next row's)
 // are `row` and `below`, with 5 fractional bits, in order: what
 // SamplePicture8() gives, sixteen at a time.
-QUELL_AVX2 inline __m256i SamplePicture16(__m128i row, __m128i below, __m256i w0, __m256i w1)
+QUELL_TARGET_AVX2 inline __m256i SamplePicture16(__m128i row, __m128i below, __m256i w0, __m256i w1)
 {
     const __m256i half = _mm256_set1_epi32(1 << (kWeightBits - 5 - 1));
     const __m256i p00 = _mm256_cvtepu8_epi16(row);
@@ -150,7 +141,7 @@ QUELL_AVX2 inline __m256i SamplePicture16(__m128i row, __m128i below, __m256i w0
 }
 
 // The weight pairs of SamplePicture16() and SampleDerivative16().
-QUELL_AVX2 inline void WeightPairs(const Weights& w, __m256i& w0, __m256i& w1)
+QUELL_TARGET_AVX2 inline void WeightPairs(const Weights& w, __m256i& w0, __m256i& w1)
 {
     const auto pair = [](int a, int b) {
         return static_cast<int>((static_cast<unsigned>(a) & 0xffffu) | (static_cast<unsigned>(b) << 16));
@@ -159,7 +150,7 @@ QUELL_AVX2 inline void WeightPairs(const Weights& w, __m256i& w0, __m256i& w1)
     w1 = _mm256_set1_epi32(pair(w.w10, w.w11));
 }
 
-QUELL_AVX2 inline int64_t HorizontalSum(__m256i v)
+QUELL_TARGET_AVX2 inline int64_t HorizontalSum(__m256i v)
 {
     alignas(32) int32_t lanes[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), v);
@@ -176,7 +167,7 @@ public:
     CLevelTracker(const cv::Mat& prev, const cv::Mat& deriv, const cv::Mat& next, cv::Size window, bool wide)
         : m_prev(prev), m_deriv(deriv), m_next(next), m_window(window)
     {
-#if defined(QUELL_LK_AVX2)
+#if defined(QUELL_X86_VECTORS)
         // A window row of 7 to 15 samples reads 8 to 16 bytes: one vector.
         m_wide = wide && window.width >= 7 && window.width <= 15 && HasAvx2();
         if (m_wide)
@@ -208,7 +199,7 @@ public:
         if (ix < -m_window.width || ix >= m_prev.cols || iy < -m_window.height || iy >= m_prev.rows)
             return false;
         const Weights w = BilinearWeights(corner.x - static_cast<float>(ix), corner.y - static_cast<float>(iy));
-#if defined(QUELL_LK_AVX2)
+#if defined(QUELL_X86_VECTORS)
         if (m_wideTemplate) {
             SampleTemplateWide(ix, iy, w, a11, a12, a22);
             return true;
@@ -312,7 +303,7 @@ public:
         if (ix < -m_window.width || ix >= m_next.cols || iy < -m_window.height || iy >= m_next.rows)
             return false;
         const Weights w = BilinearWeights(corner.x - static_cast<float>(ix), corner.y - static_cast<float>(iy));
-#if defined(QUELL_LK_AVX2)
+#if defined(QUELL_X86_VECTORS)
         if (m_wide) {
             MismatchWide(ix, iy, w, b1, b2);
             return true;
@@ -372,30 +363,12 @@ public:
     }
 
 private:
-#if defined(QUELL_LK_AVX2)
-    // The Scharr derivatives (d/dx in `dx`, d/dy in `dy`) of the sixteen
-    // columns from the second byte of the rows `above`, `centre` and
-    // `below`: ScharrAt()'s values, each fitting 16 bits.
-    QUELL_AVX2 static void Scharr16(__m128i above, __m128i centre, __m128i below, __m256i& dx, __m256i& dy)
-    {
-        const __m256i three = _mm256_set1_epi16(3), ten = _mm256_set1_epi16(10);
-        const __m256i aL = _mm256_cvtepu8_epi16(above), aC = _mm256_cvtepu8_epi16(_mm_srli_si128(above, 1)),
-                      aR = _mm256_cvtepu8_epi16(_mm_srli_si128(above, 2));
-        const __m256i bL = _mm256_cvtepu8_epi16(below), bC = _mm256_cvtepu8_epi16(_mm_srli_si128(below, 1)),
-                      bR = _mm256_cvtepu8_epi16(_mm_srli_si128(below, 2));
-        const __m256i cL = _mm256_cvtepu8_epi16(centre), cR = _mm256_cvtepu8_epi16(_mm_srli_si128(centre, 2));
-        dx = _mm256_sub_epi16(
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_add_epi16(aR, bR), three), _mm256_mullo_epi16(cR, ten)),
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_add_epi16(aL, bL), three), _mm256_mullo_epi16(cL, ten)));
-        const __m256i side = _mm256_add_epi16(_mm256_sub_epi16(bL, aL), _mm256_sub_epi16(bR, aR));
-        dy = _mm256_add_epi16(_mm256_mullo_epi16(side, three), _mm256_mullo_epi16(_mm256_sub_epi16(bC, aC), ten));
-    }
-
+#if defined(QUELL_X86_VECTORS)
     // Sixteen bilinear derivative samples from the derivative rows `row`
     // and `below` and the same rows one column on: SampleDerivative4()'s
     // values.
-    QUELL_AVX2 static __m256i SampleDerivative16(__m256i row, __m256i rowNext, __m256i below, __m256i belowNext,
-                                                 __m256i w0, __m256i w1)
+    QUELL_TARGET_AVX2 static __m256i SampleDerivative16(__m256i row, __m256i rowNext, __m256i below,
+                                                        __m256i belowNext, __m256i w0, __m256i w1)
     {
         const __m256i half = _mm256_set1_epi32(1 << (kWeightBits - 1));
         __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(row, rowNext), w0),
@@ -411,7 +384,7 @@ private:
     // at a time: each picture row around the window is read once, the
     // derivatives are taken in vectors (0 outside the level, as
     // DerivativePatch() leaves them) and the integer sums are the same.
-    QUELL_AVX2 void SampleTemplateWide(int ix, int iy, const Weights& w, float& a11, float& a12, float& a22)
+    QUELL_TARGET_AVX2 void SampleTemplateWide(int ix, int iy, const Weights& w, float& a11, float& a12, float& a22)
     {
         const ptrdiff_t step = static_cast<ptrdiff_t>(m_prev.step[0]);
         const int around = m_window.width + 3;
@@ -468,7 +441,7 @@ private:
     }
 
     // Lanes whose column from + lane lies in [0, cols).
-    QUELL_AVX2 static __m256i ColumnsInside(__m256i lanes, int from, int cols)
+    QUELL_TARGET_AVX2 static __m256i ColumnsInside(__m256i lanes, int from, int cols)
     {
         const __m256i column = _mm256_add_epi16(lanes, _mm256_set1_epi16(static_cast<short>(from)));
         return _mm256_andnot_si256(_mm256_cmpgt_epi16(_mm256_setzero_si256(), column),
@@ -477,15 +450,16 @@ private:
 
     // One derivative row of the window, at each column (`here` inside the
     // level) and one column on (`next`); 0 on a row outside the level.
-    QUELL_AVX2 static void DerivativeRow(__m128i above, __m128i centre, __m128i below, bool rowInside, __m256i here,
-                                         __m256i next, __m256i& dx, __m256i& dy, __m256i& dxNext, __m256i& dyNext)
+    QUELL_TARGET_AVX2 static void DerivativeRow(__m128i above, __m128i centre, __m128i below, bool rowInside,
+                                                __m256i here, __m256i next, __m256i& dx, __m256i& dy, __m256i& dxNext,
+                                                __m256i& dyNext)
     {
         if (!rowInside) {
             dx = dy = dxNext = dyNext = _mm256_setzero_si256();
             return;
         }
-        Scharr16(above, centre, below, dx, dy);
-        Scharr16(_mm_srli_si128(above, 1), _mm_srli_si128(centre, 1), _mm_srli_si128(below, 1), dxNext, dyNext);
+        ScharrLanes16(above, centre, below, dx, dy);
+        ScharrLanes16(_mm_srli_si128(above, 1), _mm_srli_si128(centre, 1), _mm_srli_si128(below, 1), dxNext, dyNext);
         dx = _mm256_and_si256(dx, here);
         dy = _mm256_and_si256(dy, here);
         dxNext = _mm256_and_si256(dxNext, next);
@@ -495,7 +469,7 @@ private:
     // Mismatch() with a whole window row in one 16-lane vector: the lanes
     // from the window's width on meet template derivatives of 0, so the
     // integer sums are Mismatch()'s.
-    QUELL_AVX2 void MismatchWide(int ix, int iy, const Weights& w, float& b1, float& b2) const
+    QUELL_TARGET_AVX2 void MismatchWide(int ix, int iy, const Weights& w, float& b1, float& b2) const
     {
         const ptrdiff_t step = static_cast<ptrdiff_t>(m_next.step[0]);
         const int n = m_window.width + 1;
@@ -561,7 +535,7 @@ private:
     cv::Size m_window;
     bool m_wide = false;
     bool m_wideTemplate = false;
-#if defined(QUELL_LK_AVX2)
+#if defined(QUELL_X86_VECTORS)
     __m128i m_rowOrder;
     __m128i m_aroundOrder;
 #endif

@@ -3,20 +3,12 @@
 // (every x86-64), plain loops elsewhere.
 #include "filter/GreyPicture.h"
 
+#include "platform/VectorUnits.h"
+
 #include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define QUELL_GREY_AVX2 1
-#define QUELL_GREY_AVX512 1
-#endif
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
-// GCC 12 takes the "undefined" pass-through operand of its AVX-512
-// intrinsics for an uninitialised read (fixed in GCC 13).
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
 namespace quell {
@@ -50,10 +42,10 @@ inline __m128i Grey4(__m128i pixels, __m128i weights, __m128i half)
 }
 #endif
 
-#if defined(QUELL_GREY_AVX2)
+#if defined(QUELL_X86_VECTORS)
 // The grey values of eight pixels as 32-bit lanes, in order. Every sum is
 // exact in 32 bits, so the result equals the scalar one to the bit.
-__attribute__((target("avx2"))) inline __m256i Grey8(__m256i pixels, __m256i weights, __m256i half)
+QUELL_TARGET_AVX2 inline __m256i Grey8(__m256i pixels, __m256i weights, __m256i half)
 {
     const __m256i zero = _mm256_setzero_si256();
     // Per 128-bit half: pixels 0, 1 in `lo`, 2, 3 in `hi`, each as
@@ -64,13 +56,12 @@ __attribute__((target("avx2"))) inline __m256i Grey8(__m256i pixels, __m256i wei
 }
 #endif
 
-#if defined(QUELL_GREY_AVX512)
-#define QUELL_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
+#if defined(QUELL_X86_VECTORS)
 // The grey values of sixteen pixels as 32-bit lanes, in order. Blue and red
 // are the even bytes of a pixel, green and the fourth the odd ones: one
 // multiply-add per pair gives blue * wb + red * wr and green * wg without
 // moving a byte across lanes, and the sum is the scalar one to the bit.
-QUELL_AVX512 inline __m512i Grey16(__m512i pixels)
+QUELL_TARGET_AVX512 inline __m512i Grey16(__m512i pixels)
 {
     const __m512i blueRed = _mm512_and_si512(pixels, _mm512_set1_epi16(0x00FF));
     const __m512i green = _mm512_srli_epi16(pixels, 8);
@@ -84,29 +75,8 @@ QUELL_AVX512 inline __m512i Grey16(__m512i pixels)
 
 namespace grey_paths {
 
-bool HasAvx2()
-{
-#if defined(QUELL_GREY_AVX2)
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-#else
-    return false;
-#endif
-}
-
-bool HasAvx512()
-{
-#if defined(QUELL_GREY_AVX512)
-    static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                            __builtin_cpu_supports("avx512vl");
-    return has;
-#else
-    return false;
-#endif
-}
-
-#if defined(QUELL_GREY_AVX512)
-QUELL_AVX512 void Avx512(const uint8_t* src, uint8_t* dst, int width)
+#if defined(QUELL_X86_VECTORS)
+QUELL_TARGET_AVX512 void Avx512(const uint8_t* src, uint8_t* dst, int width)
 {
     int x = 0;
     for (; x + 16 <= width; x += 16)
@@ -127,8 +97,8 @@ void Avx512(const uint8_t* src, uint8_t* dst, int width)
 }
 #endif
 
-#if defined(QUELL_GREY_AVX2)
-__attribute__((target("avx2"))) void Avx2(const uint8_t* src, uint8_t* dst, int width)
+#if defined(QUELL_X86_VECTORS)
+QUELL_TARGET_AVX2 void Avx2(const uint8_t* src, uint8_t* dst, int width)
 {
     const __m256i weights = _mm256_setr_epi16(kBlue, kGreen, kRed, 0, kBlue, kGreen, kRed, 0, kBlue, kGreen, kRed, 0,
                                               kBlue, kGreen, kRed, 0);
@@ -180,9 +150,9 @@ void Portable(const uint8_t* src, uint8_t* dst, int width)
 
 void ToGreyRow(const uint8_t* src, uint8_t* dst, int width)
 {
-    if (grey_paths::HasAvx512())
+    if (HasAvx512())
         grey_paths::Avx512(src, dst, width);
-    else if (grey_paths::HasAvx2())
+    else if (HasAvx2())
         grey_paths::Avx2(src, dst, width);
     else
         grey_paths::Portable(src, dst, width);

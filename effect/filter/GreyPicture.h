@@ -21,10 +21,7 @@ void ToGreyRow(const uint8_t* bgrx, uint8_t* grey, int width);
 // The paths on their own, so that tests can hold them against each other.
 namespace grey_paths {
 void Portable(const uint8_t* bgrx, uint8_t* grey, int width);  // SSE2 where built in, else plain
-bool HasAvx2();
-void Avx2(const uint8_t* bgrx, uint8_t* grey, int width);  // only where HasAvx2()
-// AVX-512 F, BW and VL, which the write-back and shade passes use too.
-bool HasAvx512();
+void Avx2(const uint8_t* bgrx, uint8_t* grey, int width);  // only where HasAvx2() (VectorUnits.h)
 void Avx512(const uint8_t* bgrx, uint8_t* grey, int width);  // only where HasAvx512()
 }  // namespace grey_paths
 

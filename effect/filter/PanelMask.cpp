@@ -4,6 +4,7 @@
 
 #include "filter/GreyPicture.h"
 #include "platform/RowTeam.h"
+#include "platform/VectorUnits.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -13,16 +14,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define QUELL_PANEL_AVX512 1
-#define QUELL_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
-#endif
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
-// GCC 12 takes the "undefined" pass-through operand of its AVX-512
-// intrinsics for an uninitialised read (fixed in GCC 13).
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 
 namespace quell {
 
@@ -160,11 +151,11 @@ inline void ShadeDrawnSpan(uint8_t* row, int begin, int end)
     }
 }
 
-#if defined(QUELL_PANEL_AVX512)
+#if defined(QUELL_X86_VECTORS)
 // The same passes sixteen pixels to a 64-byte vector, the last pixels of a
 // span through masks; every byte equals the narrow passes' one.
 template <bool kTint>
-QUELL_AVX512 inline __m512i Written16(__m128i greys)
+QUELL_TARGET_AVX512 inline __m512i Written16(__m128i greys)
 {
     const __m512i g = _mm512_cvtepu8_epi32(greys);
     const __m512i opaque = _mm512_set1_epi32(static_cast<int>(kOpaque));
@@ -181,7 +172,7 @@ QUELL_AVX512 inline __m512i Written16(__m128i greys)
 }
 
 template <bool kTint>
-QUELL_AVX512 void WriteSpanWide(const uint8_t* grey, uint8_t* row, int begin, int end)
+QUELL_TARGET_AVX512 void WriteSpanWide(const uint8_t* grey, uint8_t* row, int begin, int end)
 {
     const uint8_t* g = grey + begin;
     uint8_t* p = row + 4 * static_cast<size_t>(begin);
@@ -194,7 +185,7 @@ QUELL_AVX512 void WriteSpanWide(const uint8_t* grey, uint8_t* row, int begin, in
     }
 }
 
-QUELL_AVX512 inline __m512i Shaded16(__m512i v)
+QUELL_TARGET_AVX512 inline __m512i Shaded16(__m512i v)
 {
     const __m512i green = _mm512_and_si512(_mm512_srli_epi32(v, 8), _mm512_set1_epi32(0xFF));
     // (g * 205 >> 9) << 8 is g * 205 >> 1 with its low byte cleared; the
@@ -204,7 +195,7 @@ QUELL_AVX512 inline __m512i Shaded16(__m512i v)
                            _mm512_and_si512(v, _mm512_set1_epi32(static_cast<int>(0xFF000000u))));
 }
 
-QUELL_AVX512 void ShadeDrawnSpanWide(uint8_t* row, int begin, int end)
+QUELL_TARGET_AVX512 void ShadeDrawnSpanWide(uint8_t* row, int begin, int end)
 {
     uint8_t* p = row + 4 * static_cast<size_t>(begin);
     int n = end - begin;
@@ -230,8 +221,8 @@ void CPanelMask::UseWidePaths(bool wide)
     m_tintSpan = &WriteSpan<true>;
     m_panelSpan = &WriteSpan<false>;
     m_shadeSpan = &ShadeDrawnSpan;
-#if defined(QUELL_PANEL_AVX512)
-    if (wide && grey_paths::HasAvx512()) {
+#if defined(QUELL_X86_VECTORS)
+    if (wide && HasAvx512()) {
         m_tintSpan = &WriteSpanWide<true>;
         m_panelSpan = &WriteSpanWide<false>;
         m_shadeSpan = &ShadeDrawnSpanWide;

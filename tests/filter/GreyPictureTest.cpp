@@ -1,5 +1,6 @@
 // The frame step's own grey conversion gives OpenCV's result to the bit.
 #include "filter/GreyPicture.h"
+#include "platform/VectorUnits.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
@@ -52,8 +53,7 @@ TEST(GreyPicture, WidePathsEqualThePortablePathToTheBit)
         const char* name;
         bool present;
         Path path;
-    } paths[] = {{"AVX2", grey_paths::HasAvx2(), &grey_paths::Avx2},
-                 {"AVX-512", grey_paths::HasAvx512(), &grey_paths::Avx512}};
+    } paths[] = {{"AVX2", HasAvx2(), &grey_paths::Avx2}, {"AVX-512", HasAvx512(), &grey_paths::Avx512}};
     if (!paths[0].present && !paths[1].present)
         GTEST_SKIP() << "no AVX2 or AVX-512 on this processor";
     cv::RNG rng(11);
